@@ -48,7 +48,8 @@ void emit(int prio, const char* tag, const char* text) {
              priorityLetter(prio), tag, text);
 
     std::lock_guard<std::mutex> guard(recordLock());
-    if (getenv("LUMOKAST_LOG_QUIET") == nullptr) fputs(line, stderr);
+    // Fatal lines always reach stderr: they explain an abort.
+    if (prio >= ANDROID_LOG_FATAL || getenv("LUMOKAST_LOG_QUIET") == nullptr) fputs(line, stderr);
     const char* path = getenv("LUMOKAST_LOG_FILE");
     if (path != nullptr && *path != '\0') {
         FILE* f = fopen(path, "a");

@@ -1,1 +1,226 @@
-// placeholder
+#define LOG_TAG "qor_codec"
+#include "android_source/AndroidCodec.h"
+
+#include <strings.h>
+#include <unistd.h>
+
+#include <binder/ProcessState.h>
+#include <cutils/properties.h>
+#include <media/stagefright/MediaDefs.h>
+#include <media/stagefright/OMXCodec.h>
+#include <media/stagefright/foundation/ADebug.h>
+#include <utils/Log.h>
+
+namespace qor {
+
+using android::MetaData;
+using android::Mutex;
+using android::OMXClient;
+
+AndroidCodec::AndroidCodec(const RecorderFactories& factories)
+    : mFactories(factories),
+      mState(UNINITIALIZED),
+      mModel("unknow"),
+      mEncoderName("unknow"),
+      mIsQcom(false),
+      mSkipQcomAvc(false),
+      mAvailable(false),
+      mColorFormat(0) {
+    char model[PROPERTY_VALUE_MAX];
+    __system_property_get("ro.product.model", model);
+    mModel.setTo(model);
+
+    readPlatformFlags();
+
+    OMXClient client;
+    CHECK_EQ(client.connect(), (android::status_t)android::OK);
+    if (!hasEncoder(client, android::MEDIA_MIMETYPE_VIDEO_AVC) ||
+        !hasEncoder(client, android::MEDIA_MIMETYPE_AUDIO_AAC)) {
+        client.disconnect();
+        return;
+    }
+    client.disconnect();
+    mAvailable = true;
+    mState = INITIALIZED;
+}
+
+AndroidCodec::~AndroidCodec() {
+    Mutex::Autolock autoLock(mLock);
+    if (mState == STARTED || mState == PAUSE) {
+        stop_l();
+    } else {
+        ALOGE("[%s] stop is called in invalid state '%s'.", mModel.string(), stateName(mState));
+    }
+}
+
+bool AndroidCodec::hasEncoder(OMXClient& client, const char* mime) {
+    std::vector<android::CodecCapabilities> caps;
+    if (android::QueryCodecs(client.interface(), mime, false, &caps) != android::OK ||
+        caps.empty()) {
+        ALOGE("[%s] %s encode size is zero!", mModel.string(), mime);
+        return false;
+    }
+    return true;
+}
+
+const char* AndroidCodec::stateName(int state) {
+    switch (state) {
+        case UNINITIALIZED: return "UNINITIALIZED";
+        case INITIALIZED: return "INITIALIZED";
+        case PAUSE: return "PAUSE";
+        case STARTED: return "STARTED";
+        case STOPPED: return "STOPPED";
+        default: return "???";
+    }
+}
+
+int AndroidCodec::available() const { return mAvailable ? 0 : -1; }
+
+int AndroidCodec::start(const char* path) {
+    Mutex::Autolock autoLock(mLock);
+    const int32_t state = mState;
+    if (state != INITIALIZED && state != STOPPED && state != PAUSE) {
+        ALOGE("[%s] start is called in invalid state '%s'.", mModel.string(), stateName(state));
+        return -1;
+    }
+    if (mVideoEncoder == nullptr && mAudioEncoder == nullptr) {
+        ALOGE("[%s] start video_omx_source andr audio_omx_source is null!", mModel.string());
+        ALOGE("[%s] please set the video or audio parameter fist!", mModel.string());
+        return -1;
+    }
+    if (state == INITIALIZED || state == STOPPED) {
+        ALOGI("[%s] start is called in state '%s'.", mModel.string(), stateName(state));
+        mWriter.clear();
+        mFileMeta.clear();
+        mWriter = mFactories.createWriter ? mFactories.createWriter(path) : nullptr;
+        if (mWriter == nullptr) {
+            ALOGE("[%s] start fail in create MPEG4Writer.", mModel.string());
+            return -1;
+        }
+        mFileMeta = new MetaData;
+        if (mFileMeta == nullptr) {
+            ALOGE("[%s] start fail in create MetaData.", mModel.string());
+            return -1;
+        }
+    }
+    CHECK(mWriter != nullptr && mFileMeta != nullptr);
+
+    if (state == PAUSE) return mWriter->start(mFileMeta.get());
+
+    if (mAudioEncoder != nullptr) mWriter->addSource(mAudioEncoder);
+    if (mVideoEncoder != nullptr) {
+        sp<MetaData> format = mVideoEncoder->getFormat();
+        int32_t width = 0, height = 0, bitRate = 0;
+        format->findInt32(android::kKeyWidth, &width);
+        format->findInt32(android::kKeyHeight, &height);
+        format->findInt32(android::kKeyBitRate, &bitRate);
+        format->setInt32(android::kKeyStride, width);
+        format->setInt32(android::kKeySliceHeight, height);
+        mFileMeta->setInt32(android::kKeyBitRate, bitRate);
+        mWriter->addSource(mVideoEncoder);
+    }
+    mFileMeta->setInt32(android::kKeyRealTimeRecording, 0);
+
+    android::ProcessState::self()->startThreadPool();
+
+    if (mWriter->start(nullptr) != android::OK) {
+        ALOGE("[%s] start is fail, state '%s'.", mModel.string(), stateName(mState));
+        return -1;
+    }
+    mState = STARTED;
+    return 0;
+}
+
+int AndroidCodec::setPause() {
+    Mutex::Autolock autoLock(mLock);
+    if (mState != STARTED) {
+        ALOGE("[%s] setPause is called in invalid state '%s'.", mModel.string(),
+              stateName(mState));
+        return -1;
+    }
+    if (mWriter->pause() != android::OK) {
+        ALOGE("[%s] set pause fail!", mModel.string());
+        return -1;
+    }
+    ALOGI("[%s] set pause success.", mModel.string());
+    mState = PAUSE;
+    return 0;
+}
+
+int AndroidCodec::stop() {
+    Mutex::Autolock autoLock(mLock);
+    if (mState != STARTED && mState != PAUSE) {
+        ALOGE("[%s] stop is called in invalid state '%s'.", mModel.string(), stateName(mState));
+        return -1;
+    }
+    return stop_l();
+}
+
+int AndroidCodec::stop_l() {
+    if (mVideoSource != nullptr) mVideoSource->signalEOS();
+    if (mAudioSource != nullptr) mAudioSource->signalEOS();
+
+    while (!mWriter->reachedEOS()) {
+        usleep(100000);
+        ALOGI("stop wait reachedEOS.");
+    }
+    android::status_t err = mWriter->stop();
+
+    mFileMeta.clear();
+    mWriter.clear();
+    mVideoEncoder.clear();
+    mAudioEncoder.clear();
+    mVideoMeta.clear();
+    mAudioMeta.clear();
+    {
+        Mutex::Autolock sourceLock(mSourceLock);
+        mVideoSource.clear();
+        mAudioSource.clear();
+    }
+    mState = STOPPED;
+
+    if (err != android::OK) {
+        ALOGE("[%s] stop fail.", mModel.string());
+    } else {
+        ALOGI("[%s] stop success.", mModel.string());
+    }
+    return err;
+}
+
+int AndroidCodec::status() {
+    Mutex::Autolock autoLock(mLock);
+    ALOGI("[%s] status current state is %s.", mModel.string(), stateName(mState));
+    return mState;
+}
+
+int AndroidCodec::getColorFormat() {
+    Mutex::Autolock autoLock(mLock);
+    return mState == STARTED ? mColorFormat : -1;
+}
+
+sp<EncodeSource> AndroidCodec::sourceRef(bool video) {
+    Mutex::Autolock sourceLock(mSourceLock);
+    return video ? mVideoSource : mAudioSource;
+}
+
+int AndroidCodec::pushBuffer(bool video, void* data, int extra, int size, int64_t timeUs) {
+    const int32_t state = mState;
+    sp<EncodeSource> source = sourceRef(video);
+    if (state == STARTED && source != nullptr && size != 0 && timeUs > 0) {
+        return source->pushBuffer(data, extra, size, timeUs);
+    }
+    ALOGW(video ? "[video] state '%s' size %u timestamp %lld"
+                : "[audio] state '%s' size %u timestamp %lld",
+          stateName(state), (unsigned)size, (long long)timeUs);
+    return -1;
+}
+
+int AndroidCodec::pushVideoBuffer(void* data, int sourceLength, int size, int64_t timeUs) {
+    return pushBuffer(true, data, sourceLength, size, timeUs);
+}
+
+int AndroidCodec::pushAudioBuffer(void* data, int sourceOffset, int size, int64_t timeUs) {
+    return pushBuffer(false, data, sourceOffset, size, timeUs);
+}
+
+}  // namespace qor

@@ -1,1 +1,113 @@
-// placeholder
+#define LOG_TAG "qor_codec"
+#include "android_source/EncodeSource.h"
+
+#include <string.h>
+
+#include <media/stagefright/foundation/ADebug.h>
+#include <utils/Log.h>
+
+namespace qor {
+
+using android::MediaBuffer;
+using android::MetaData;
+using android::Mutex;
+
+EncodeSource::EncodeSource(const char* name, const sp<MetaData>& format)
+    : mStarted(false), mFormat(format), mName(name), mEOS(false) {
+    memset(&mOut, 0, sizeof(mOut));
+    memset(&mPending, 0, sizeof(mPending));
+}
+
+EncodeSource::~EncodeSource() {
+    Mutex::Autolock autoLock(mLock);
+    mFormat.clear();
+    ALOGI("[%s] ~EncodeSource", mName);
+    mName = nullptr;
+}
+
+status_t EncodeSource::start(MetaData* /*params*/) {
+    Mutex::Autolock autoLock(mLock);
+    if (!mStarted) {
+        mStarted = true;
+        ALOGI("[%s] EncodeSource start", mName);
+    }
+    return android::OK;
+}
+
+status_t EncodeSource::stop() {
+    Mutex::Autolock autoLock(mLock);
+    if (mStarted) {
+        mStarted = false;
+        ALOGI("[%s] EncodeSource stop", mName);
+    }
+    return android::OK;
+}
+
+sp<MetaData> EncodeSource::getFormat() {
+    Mutex::Autolock autoLock(mLock);
+    return mFormat;
+}
+
+status_t EncodeSource::pushBuffer(void* data, int32_t extra, int32_t size, int64_t timeUs) {
+    Mutex::Autolock autoLock(mLock);
+    if (!mStarted) {
+        ALOGE("[%s] pushBuffer called before start.", mName);
+        return android::INVALID_OPERATION;
+    }
+    while (mPending.busy && !mEOS) mSlotCond.wait(mLock);
+    // No reader will take the slot again after end of stream.
+    if (mEOS) return -1;
+    mPending.data = data;
+    mPending.extra = extra;
+    mPending.size = size;
+    mPending.timeUs = timeUs;
+    mPending.busy = 1;
+    mDataCond.signal();
+    return android::OK;
+}
+
+status_t EncodeSource::read(MediaBuffer** buffer, const ReadOptions* /*options*/) {
+    *buffer = nullptr;
+    Mutex::Autolock autoLock(mLock);
+    if (!mStarted || mEOS) {
+        ALOGI("[%s:%d] EncodeSource read no more data.", mName, 215);
+        return android::ERROR_END_OF_STREAM;
+    }
+    while (!mPending.busy) {
+        mDataCond.wait(mLock);
+        if (mEOS) {
+            ALOGI("[%s:%d] EncodeSource read no more data.", mName, 224);
+            return android::ERROR_END_OF_STREAM;
+        }
+    }
+    BufferSlot taken = mPending;
+    mPending = mOut;
+    mOut = taken;
+    mPending.busy = 0;
+    mOut.busy = 1;
+    mSlotCond.broadcast();
+
+    MediaBuffer* out = new MediaBuffer(mOut.data, mOut.size);
+    out->meta_data()->setInt64(android::kKeyTime, mOut.timeUs);
+    out->add_ref();
+    out->setObserver(this);
+    *buffer = out;
+    return android::OK;
+}
+
+void EncodeSource::signalBufferReturned(MediaBuffer* buffer) {
+    Mutex::Autolock autoLock(mLock);
+    CHECK(buffer != nullptr);
+    buffer->setObserver(nullptr);
+    buffer->release();
+    mOut.busy = 0;
+}
+
+void EncodeSource::signalEOS() {
+    Mutex::Autolock autoLock(mLock);
+    mEOS = true;
+    mDataCond.signal();
+    mSlotCond.broadcast();
+}
+
+}  // namespace qor

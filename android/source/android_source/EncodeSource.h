@@ -1,0 +1,69 @@
+/*
+ * Push-buffer media source: the capture or audio thread offers one buffer at
+ * a time, the encoder pulls it with read(). Data is never copied: the
+ * producer's memory is handed out by reference, with room for one buffer
+ * waiting (mPending) and one buffer out (mOut).
+ */
+#ifndef QOR_ENCODE_SOURCE_H_
+#define QOR_ENCODE_SOURCE_H_
+
+#include <stdint.h>
+
+#include <media/stagefright/MediaBuffer.h>
+#include <media/stagefright/MediaSource.h>
+#include <media/stagefright/MetaData.h>
+#include <utils/Condition.h>
+#include <utils/Mutex.h>
+
+namespace qor {
+
+using android::sp;
+using android::status_t;
+
+class EncodeSource : public android::MediaSource, public android::MediaBufferObserver {
+public:
+    EncodeSource(const char* name, const sp<android::MetaData>& format);
+
+    status_t start(android::MetaData* params = nullptr) override;
+    status_t stop() override;
+    sp<android::MetaData> getFormat() override;
+    status_t read(android::MediaBuffer** buffer, const ReadOptions* options = nullptr) override;
+    void signalBufferReturned(android::MediaBuffer* buffer) override;
+
+    // Offers one buffer; waits while the pending slot is full. Returns 0,
+    // -38 before the encoder started the source, or -1 when end of stream
+    // released the wait (the buffer was not stored).
+    status_t pushBuffer(void* data, int32_t extra, int32_t size, int64_t timeUs);
+
+    // End of stream: wakes the reader and any producer waiting for the slot.
+    void signalEOS();
+
+protected:
+    ~EncodeSource() override;
+
+private:
+    struct BufferSlot {
+        void* data;
+        int32_t size;
+        int32_t extra;
+        int64_t timeUs;
+        int32_t busy;
+    };
+
+    android::Mutex mLock;
+    android::Condition mDataCond;
+    android::Condition mSlotCond;
+    BufferSlot mOut;
+    BufferSlot mPending;
+    bool mStarted;
+    sp<android::MetaData> mFormat;
+    const char* mName;
+    bool mEOS;
+
+    EncodeSource(const EncodeSource&) = delete;
+    EncodeSource& operator=(const EncodeSource&) = delete;
+};
+
+}  // namespace qor
+
+#endif  // QOR_ENCODE_SOURCE_H_
