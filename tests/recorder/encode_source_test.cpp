@@ -1,0 +1,133 @@
+// The push source: blocking hand-over between one producer and one reader,
+// and end of stream releasing both sides.
+#include "android_source/EncodeSource.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <future>
+#include <thread>
+
+#include <host/log_record.h>
+#include <media/stagefright/MetaData.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using android::MediaBuffer;
+using android::MetaData;
+using android::sp;
+using qor::EncodeSource;
+
+class EncodeSourceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        host::logClear();
+        mSource = new EncodeSource("video", new MetaData);
+    }
+
+    // True when `f` has not completed within a short while.
+    template <typename T>
+    static bool stillBlocked(std::future<T>& f) {
+        return f.wait_for(std::chrono::milliseconds(100)) == std::future_status::timeout;
+    }
+
+    sp<EncodeSource> mSource;
+    uint8_t mFrames[3][16] = {};
+};
+
+TEST_F(EncodeSourceTest, ReadBlocksUntilThePushAndCarriesItsTime) {
+    mSource->start();
+    auto reader = std::async(std::launch::async, [&] {
+        MediaBuffer* buffer = nullptr;
+        EXPECT_EQ(android::OK, mSource->read(&buffer));
+        return buffer;
+    });
+    EXPECT_TRUE(stillBlocked(reader));
+    EXPECT_EQ(0, mSource->pushBuffer(mFrames[0], 99, 16, 1234));
+    MediaBuffer* buffer = reader.get();
+    ASSERT_NE(nullptr, buffer);
+    EXPECT_EQ(mFrames[0], buffer->data());  // no copy
+    EXPECT_EQ(16u, buffer->range_length());
+    int64_t timeUs = 0;
+    EXPECT_TRUE(buffer->meta_data()->findInt64(android::kKeyTime, &timeUs));
+    EXPECT_EQ(1234, timeUs);
+    buffer->release();
+}
+
+TEST_F(EncodeSourceTest, SecondPushWaitsUntilTheFirstIsRead) {
+    mSource->start();
+    EXPECT_EQ(0, mSource->pushBuffer(mFrames[0], 0, 16, 1));
+    auto second = std::async(std::launch::async,
+                             [&] { return mSource->pushBuffer(mFrames[1], 0, 16, 2); });
+    EXPECT_TRUE(stillBlocked(second));
+    MediaBuffer* buffer = nullptr;
+    ASSERT_EQ(android::OK, mSource->read(&buffer));
+    EXPECT_EQ(0, second.get());  // the slot is free once read, before release
+    EXPECT_EQ(mFrames[0], buffer->data());
+    buffer->release();
+    ASSERT_EQ(android::OK, mSource->read(&buffer));
+    EXPECT_EQ(mFrames[1], buffer->data());
+    buffer->release();
+}
+
+TEST_F(EncodeSourceTest, PushOutsideTheStartedSpanIsRefused) {
+    EXPECT_EQ(android::INVALID_OPERATION, mSource->pushBuffer(mFrames[0], 0, 16, 1));
+    EXPECT_EQ(1, host::logCount("[video] pushBuffer called before start.", "qor_codec"));
+    mSource->start();
+    mSource->start();
+    EXPECT_EQ(1, host::logCount("[video] EncodeSource start"));
+    mSource->stop();
+    EXPECT_EQ(1, host::logCount("[video] EncodeSource stop"));
+    EXPECT_EQ(android::INVALID_OPERATION, mSource->pushBuffer(mFrames[0], 0, 16, 1));
+}
+
+TEST_F(EncodeSourceTest, EndOfStreamWakesAWaitingReaderThenRefusesReads) {
+    mSource->start();
+    auto reader = std::async(std::launch::async, [&] {
+        MediaBuffer* buffer = nullptr;
+        return mSource->read(&buffer);
+    });
+    EXPECT_TRUE(stillBlocked(reader));
+    mSource->signalEOS();
+    EXPECT_EQ(android::ERROR_END_OF_STREAM, reader.get());
+    EXPECT_EQ(1, host::logCount("[video:224] EncodeSource read no more data."));
+    MediaBuffer* buffer = nullptr;
+    EXPECT_EQ(android::ERROR_END_OF_STREAM, mSource->read(&buffer));
+    EXPECT_EQ(1, host::logCount("[video:215] EncodeSource read no more data."));
+}
+
+TEST_F(EncodeSourceTest, EndOfStreamDropsThePendingBufferAndReleasesAWaitingProducer) {
+    mSource->start();
+    EXPECT_EQ(0, mSource->pushBuffer(mFrames[0], 0, 16, 1));
+    auto producer = std::async(std::launch::async,
+                               [&] { return mSource->pushBuffer(mFrames[1], 0, 16, 2); });
+    EXPECT_TRUE(stillBlocked(producer));
+    mSource->signalEOS();
+    EXPECT_EQ(-1, producer.get());
+    MediaBuffer* buffer = nullptr;
+    EXPECT_EQ(android::ERROR_END_OF_STREAM, mSource->read(&buffer));
+    EXPECT_EQ(nullptr, buffer);
+    EXPECT_EQ(-1, mSource->pushBuffer(mFrames[2], 0, 16, 3));
+}
+
+TEST_F(EncodeSourceTest, ManyBuffersPassInOrderBetweenTwoThreads) {
+    mSource->start();
+    const int kCount = 500;
+    std::thread producer([&] {
+        for (int i = 1; i <= kCount; ++i) ASSERT_EQ(0, mSource->pushBuffer(mFrames[i % 3], i, 16, i));
+    });
+    for (int i = 1; i <= kCount; ++i) {
+        MediaBuffer* buffer = nullptr;
+        ASSERT_EQ(android::OK, mSource->read(&buffer));
+        int64_t timeUs = 0;
+        buffer->meta_data()->findInt64(android::kKeyTime, &timeUs);
+        EXPECT_EQ(i, timeUs);
+        buffer->release();
+    }
+    producer.join();
+    mSource->signalEOS();
+}
+
+}  // namespace
