@@ -12,6 +12,7 @@
 #include <utils/Log.h>
 
 #include "android_source/ColorFormats.h"
+#include "icodec/ColorLayout.h"
 
 namespace qor {
 
@@ -119,6 +120,15 @@ sp<MetaData> AndroidCodec::geAVCMetaData(int width, int height, int bitRate, int
         if (!chosen) return nullptr;
     }
 
+    // The front end lays semi-planar frames out with the format's aligned
+    // stride and slice height (its chroma plane starts at stride x slice
+    // height); the encoder must read them the same way at any size. Planar
+    // frames are tightly packed, which stride = width describes.
+    int stride = width, sliceHeight = height;
+    if (isSemiPlanarColorFormat(mColorFormat)) {
+        colorFormatLayout(width, height, mColorFormat, &stride, &sliceHeight);
+    }
+
     sp<MetaData> meta = new MetaData;
     meta->setCString(android::kKeyMIMEType, android::MEDIA_MIMETYPE_VIDEO_AVC);
     meta->setInt32(android::kKeyColorFormat, mColorFormat);
@@ -126,8 +136,8 @@ sp<MetaData> AndroidCodec::geAVCMetaData(int width, int height, int bitRate, int
     meta->setInt32(android::kKeyHeight, height);
     meta->setInt32(android::kKeyFrameRate, frameRate);
     meta->setInt32(android::kKeyBitRate, bitRate);
-    meta->setInt32(android::kKeyStride, width);
-    meta->setInt32(android::kKeySliceHeight, height);
+    meta->setInt32(android::kKeyStride, stride);
+    meta->setInt32(android::kKeySliceHeight, sliceHeight);
     meta->setInt32(android::kKeyIFramesInterval, iFrameInterval);
     return meta;
 }

@@ -1,0 +1,72 @@
+/*
+ * Frame layout of each encoder input colour format: the row pitch (stride)
+ * and plane height (slice height) the encoder sees, and the frame size.
+ * Shared by the front end, which lays frames out, and the encoder set-up,
+ * which tells the encoder where the planes are.
+ */
+#ifndef QOR_COLOR_LAYOUT_H_
+#define QOR_COLOR_LAYOUT_H_
+
+#include <stdint.h>
+
+namespace qor {
+
+inline int64_t alignTo(int64_t x, int64_t n) { return (x + n - 1) & ~(n - 1); }
+
+// Planar I420, written tightly packed (pitch = width).
+inline bool isPlanarColorFormat(int32_t colorFormat) {
+    return colorFormat == 19 || colorFormat == 0x7FA00000;
+}
+
+// One Y plane, then one interleaved U,V plane (linear NV12).
+inline bool isSemiPlanarColorFormat(int32_t colorFormat) {
+    switch ((uint32_t)colorFormat) {
+        case 21: case 0x7F000100: case 0x7FA30C00: case 0x7FA30C03: case 0x7FA30C04:
+        case 0x7FC00002:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Bytes of one frame of `colorFormat`, with its stride and slice height;
+// -22 for a format without a layout.
+inline int colorFormatLayout(int width, int height, int32_t colorFormat, int* stride,
+                             int* sliceHeight) {
+    const int64_t w = width, h = height;
+    switch ((uint32_t)colorFormat) {
+        case 19: case 21: case 0x7F000100: case 0x7FA00000:
+            *stride = (int)alignTo(w, 16);
+            *sliceHeight = (int)alignTo(h, 16);
+            return (int)(w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2));
+        case 0x7FA30C00: {
+            *stride = (int)alignTo(w, 16);
+            *sliceHeight = height;
+            const int64_t product = h * *stride;
+            return (int)((product + product / 2 + 4096) & ~(int64_t)4095);
+        }
+        case 0x7FA30C03:
+            *stride = (int)alignTo(w, 128);
+            *sliceHeight = (int)alignTo(h, 32);
+            return (int)(alignTo(alignTo(h, 32) * alignTo(w, 128), 8192) +
+                         alignTo(alignTo(w, 128) * alignTo(h / 2, 32), 8192));
+        case 0x7FA30C04:
+            *stride = width == 0 ? 0 : (int)alignTo(w, 128);
+            *sliceHeight = height == 0 ? 0 : (int)alignTo(h, 32);
+            if (width == 0 || height == 0) return 0;
+            return (int)((alignTo(w, 128) * (alignTo(h, 32) + alignTo((h + 1) / 2, 16)) + 8191) &
+                         ~(int64_t)4095);
+        case 0x7FC00002:
+            *stride = (int)alignTo(w, 16);
+            *sliceHeight = (int)alignTo(h, 32);
+            return (int)((alignTo(h, 32) + alignTo(h / 2, 32)) * alignTo(w, 16));
+        default:
+            *stride = (int)alignTo(w, 32);
+            *sliceHeight = (int)alignTo(h, 32);
+            return -22;
+    }
+}
+
+}  // namespace qor
+
+#endif  // QOR_COLOR_LAYOUT_H_

@@ -1,0 +1,630 @@
+// Programming the component for AVC or AAC encoding, and the output format.
+#define LOG_TAG "OMXCodec"
+#include "omx_codec/OMXCodec.h"
+
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+
+#include <media/openmax/OMX_AndroidExt.h>
+#include <media/stagefright/ESDS.h>
+#include <media/stagefright/MediaDefs.h>
+#include <media/stagefright/foundation/ADebug.h>
+#include <utils/Log.h>
+
+#include "omx_codec/OMXParams.h"
+
+namespace qor {
+
+using android::MetaData;
+using android::OK;
+
+namespace {
+
+const OMX_U32 kAvcLevelAny = 0;
+
+// Input buffer bytes for one frame of `colorFormat`.
+size_t getFrameSize(OMX_COLOR_FORMATTYPE colorFormat, int32_t width, int32_t height) {
+    const size_t base = (size_t)width * height;
+    switch ((uint32_t)colorFormat) {
+        case OMX_COLOR_FormatYCbYCr:
+        case OMX_COLOR_FormatCbYCrY:
+        case OMX_COLOR_Format16bitRGB565:
+            return base * 2;
+        case OMX_COLOR_Format24bitRGB888:
+            return base * 3;
+        case OMX_COLOR_Format32bitARGB8888:
+            return base * 4;
+        case OMX_COLOR_FormatYUV420Planar:
+        case OMX_COLOR_FormatYUV420SemiPlanar:
+        case OMX_TI_COLOR_FormatYUV420PackedSemiPlanar:
+        case OMX_COLOR_FormatAndroidOpaque:
+        case OMX_QCOM_COLOR_FormatYVU420SemiPlanar:
+        case OMX_QCOM_COLOR_FormatYUV420PackedSemiPlanar64x32Tile2m8ka:
+        case OMX_QCOM_COLOR_FormatYUV420PackedSemiPlanar32m:
+        case OMX_SEC_COLOR_FormatNV12Tiled:
+            return (base * 3) / 2;
+        default:
+            CHECK(!"Should not be here. Unsupported color format.");
+            return 0;
+    }
+}
+
+}  // namespace
+
+void OMXCodec::addCodecSpecificData(const void* data, size_t size) {
+    CodecSpecificData specific;
+    specific.mSize = size;
+    specific.mData = (uint8_t*)malloc(size);
+    memcpy(specific.mData, data, size);
+    mCodecSpecificData.push_back(specific);
+}
+
+void OMXCodec::clearCodecSpecificData() {
+    for (CodecSpecificData& specific : mCodecSpecificData) free(specific.mData);
+    mCodecSpecificData.clear();
+    mCodecSpecificDataIndex = 0;
+}
+
+status_t OMXCodec::configureCodec(const sp<MetaData>& meta) {
+    uint32_t type;
+    const void* data;
+    size_t size;
+    if (!(mFlags & kIgnoreCodecSpecificData)) {
+        if (meta->findData(android::kKeyESDS, &type, &data, &size)) {
+            android::ESDS esds((const char*)data, size);
+            CHECK_EQ(esds.InitCheck(), (status_t)OK);
+            const void* codecSpecificData;
+            size_t codecSpecificDataSize;
+            esds.getCodecSpecificInfo(&codecSpecificData, &codecSpecificDataSize);
+            addCodecSpecificData(codecSpecificData, codecSpecificDataSize);
+        } else if (meta->findData(android::kKeyVorbisInfo, &type, &data, &size)) {
+            addCodecSpecificData(data, size);
+            CHECK(meta->findData(android::kKeyVorbisBooks, &type, &data, &size));
+            addCodecSpecificData(data, size);
+        }
+    }
+
+    int32_t bitRate = 0;
+    if (mIsEncoder) CHECK(meta->findInt32(android::kKeyBitRate, &bitRate));
+
+    if (!strcasecmp(android::MEDIA_MIMETYPE_AUDIO_AAC, mMIME)) {
+        int32_t numChannels, sampleRate, aacProfile;
+        CHECK(meta->findInt32(android::kKeyChannelCount, &numChannels));
+        CHECK(meta->findInt32(android::kKeySampleRate, &sampleRate));
+        if (!meta->findInt32(android::kKeyAACProfile, &aacProfile)) aacProfile = OMX_AUDIO_AACObjectNull;
+        int32_t isADTS;
+        if (!meta->findInt32(android::kKeyIsADTS, &isADTS)) isADTS = false;
+        status_t err = setAACFormat(numChannels, sampleRate, bitRate, aacProfile, isADTS);
+        if (err != OK) {
+            ALOGE("[%s] setAACFormat() failed (err = %d)", mComponentName, err);
+            return err;
+        }
+    } else if (!strcasecmp(android::MEDIA_MIMETYPE_AUDIO_RAW, mMIME)) {
+        CHECK(!mIsEncoder);
+        int32_t numChannels, sampleRate;
+        CHECK(meta->findInt32(android::kKeyChannelCount, &numChannels));
+        CHECK(meta->findInt32(android::kKeySampleRate, &sampleRate));
+        setRawAudioFormat(kPortIndexInput, sampleRate, numChannels);
+    }
+
+    if (!strncasecmp(mMIME, "video/", 6)) {
+        if (!mIsEncoder) LOG_ALWAYS_FATAL("Don't support decodec for now!");
+        status_t err = setVideoInputFormat(mMIME, meta);
+        if (err != OK) return err;
+    }
+
+    int32_t maxInputSize;
+    if (meta->findInt32(android::kKeyMaxInputSize, &maxInputSize)) {
+        setMinBufferSize(kPortIndexInput, (OMX_U32)maxInputSize);
+    }
+
+    initOutputFormat(meta);
+
+    if ((mFlags & kClientNeedsFramebuffer) && !strncmp(mComponentName, "OMX.SEC.", 8)) {
+        OMX_INDEXTYPE index;
+        status_t err = mOMX->getExtensionIndex(mNode, "OMX.SEC.index.ThumbnailMode", &index);
+        if (err != OK) return err;
+        OMX_BOOL enable = OMX_TRUE;
+        err = mOMX->setConfig(mNode, index, &enable, sizeof(enable));
+        if (err != OK) {
+            ALOGE("[%s] setConfig('OMX.SEC.index.ThumbnailMode') returned error 0x%08x",
+                  mComponentName, err);
+            return err;
+        }
+        mQuirks &= ~kOutputBuffersAreUnreadable;
+    }
+    return OK;
+}
+
+status_t OMXCodec::setVideoPortFormatType(OMX_U32 portIndex,
+                                          OMX_VIDEO_CODINGTYPE compressionFormat,
+                                          OMX_COLOR_FORMATTYPE colorFormat) {
+    OMX_VIDEO_PARAM_PORTFORMATTYPE format;
+    InitOMXParams(&format);
+    format.nPortIndex = portIndex;
+    format.nIndex = 0;
+    bool found = false;
+    OMX_U32 index = 0;
+    for (;;) {
+        format.nIndex = index;
+        status_t err = mOMX->getParameter(mNode, OMX_IndexParamVideoPortFormat, &format,
+                                          sizeof(format));
+        if (err != OK) return err;
+        if (format.eCompressionFormat == compressionFormat && format.eColorFormat == colorFormat) {
+            found = true;
+            break;
+        }
+        ++index;
+        if (index >= 1000) break;
+    }
+    if (!found) {
+        ALOGE("[%s] color format %d or compression format %d is not supported", mComponentName,
+              colorFormat, compressionFormat);
+        return android::UNKNOWN_ERROR;
+    }
+    return mOMX->setParameter(mNode, OMX_IndexParamVideoPortFormat, &format, sizeof(format));
+}
+
+status_t OMXCodec::isColorFormatSupported(OMX_COLOR_FORMATTYPE colorFormat, int portIndex) {
+    OMX_VIDEO_PARAM_PORTFORMATTYPE portFormat;
+    InitOMXParams(&portFormat);
+    portFormat.nPortIndex = portIndex;
+    OMX_U32 index = 0;
+    portFormat.nIndex = index;
+    for (;;) {
+        if (mOMX->getParameter(mNode, OMX_IndexParamVideoPortFormat, &portFormat,
+                               sizeof(portFormat)) != OK) {
+            break;
+        }
+        // The component answers for the index it was asked about.
+        CHECK_EQ(index, portFormat.nIndex);
+        if (portFormat.eColorFormat == colorFormat) return OK;
+        portFormat.nIndex = ++index;
+        if (index >= 1000) {
+            ALOGE("[%s] More than %u color formats are supported???", mComponentName, index);
+            break;
+        }
+    }
+    ALOGE("[%s] color format %d is not supported", mComponentName, colorFormat);
+    return android::UNKNOWN_ERROR;
+}
+
+status_t OMXCodec::findTargetColorFormat(const sp<MetaData>& meta,
+                                         OMX_COLOR_FORMATTYPE* colorFormat) {
+    CHECK(mIsEncoder);
+    *colorFormat = OMX_COLOR_FormatYUV420SemiPlanar;
+    int32_t targetColorFormat;
+    if (meta->findInt32(android::kKeyColorFormat, &targetColorFormat)) {
+        *colorFormat = (OMX_COLOR_FORMATTYPE)targetColorFormat;
+    }
+    return isColorFormatSupported(*colorFormat, kPortIndexInput);
+}
+
+status_t OMXCodec::setVideoInputFormat(const char* mime, const sp<MetaData>& meta) {
+    int32_t width, height, frameRate, bitRate, stride, sliceHeight;
+    bool success = meta->findInt32(android::kKeyWidth, &width);
+    success = success && meta->findInt32(android::kKeyHeight, &height);
+    success = success && meta->findInt32(android::kKeyFrameRate, &frameRate);
+    success = success && meta->findInt32(android::kKeyBitRate, &bitRate);
+    success = success && meta->findInt32(android::kKeyStride, &stride);
+    success = success && meta->findInt32(android::kKeySliceHeight, &sliceHeight);
+    CHECK(success);
+    CHECK(stride != 0);
+
+    if (strcasecmp(mime, android::MEDIA_MIMETYPE_VIDEO_AVC)) {
+        ALOGE("Not a supported video mime type: %s", mime);
+        CHECK(!"Should not be here. Not a supported video mime type.");
+    }
+    const OMX_VIDEO_CODINGTYPE compressionFormat = OMX_VIDEO_CodingAVC;
+
+    // A device whose component does not take what was chosen for it fails
+    // here in an orderly way; the next candidate is tried.
+    OMX_COLOR_FORMATTYPE colorFormat;
+    status_t err = findTargetColorFormat(meta, &colorFormat);
+    if (err != OK) return err;
+    err = setVideoPortFormatType(kPortIndexInput, OMX_VIDEO_CodingUnused, colorFormat);
+    if (err != OK) return err;
+
+    OMX_PARAM_PORTDEFINITIONTYPE def;
+    InitOMXParams(&def);
+    def.nPortIndex = kPortIndexInput;
+    OMX_VIDEO_PORTDEFINITIONTYPE* video_def = &def.format.video;
+    err = mOMX->getParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
+    CHECK_EQ(err, (status_t)OK);
+    CHECK_EQ((int)def.eDomain, (int)OMX_PortDomainVideo);
+    def.nBufferSize = getFrameSize(colorFormat, stride > 0 ? stride : -stride, sliceHeight);
+    ALOGI("setVideoInputFormat colorFormat %u stride %d sliceHeight %d buffersize %u",
+          (unsigned)colorFormat, stride, sliceHeight, (unsigned)def.nBufferSize);
+    video_def->eCompressionFormat = OMX_VIDEO_CodingUnused;
+    video_def->nFrameWidth = width;
+    video_def->nFrameHeight = height;
+    video_def->nStride = stride;
+    video_def->nSliceHeight = sliceHeight;
+    video_def->xFramerate = (OMX_U32)frameRate << 16;  // 16.16 fixed point
+    video_def->eColorFormat = colorFormat;
+    err = mOMX->setParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
+    CHECK_EQ(err, (status_t)OK);
+
+    err = setVideoPortFormatType(kPortIndexOutput, compressionFormat, OMX_COLOR_FormatUnused);
+    if (err != OK) return err;
+
+    InitOMXParams(&def);
+    def.nPortIndex = kPortIndexOutput;
+    err = mOMX->getParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
+    CHECK_EQ(err, (status_t)OK);
+    CHECK_EQ((int)def.eDomain, (int)OMX_PortDomainVideo);
+    video_def->nFrameWidth = width;
+    video_def->nFrameHeight = height;
+    video_def->xFramerate = 0;
+    video_def->nBitrate = bitRate;
+    video_def->eCompressionFormat = compressionFormat;
+    video_def->eColorFormat = OMX_COLOR_FormatUnused;
+    err = mOMX->setParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
+    CHECK_EQ(err, (status_t)OK);
+
+    return setupAVCEncoderParameters(meta);
+}
+
+status_t OMXCodec::getVideoProfileLevel(const sp<MetaData>& meta,
+                                        const OMX_VIDEO_PARAM_PROFILELEVELTYPE& defaultProfileLevel,
+                                        OMX_VIDEO_PARAM_PROFILELEVELTYPE& profileLevel) {
+    int32_t profile;
+    if (!meta->findInt32(android::kKeyVideoProfile, &profile)) {
+        profile = defaultProfileLevel.eProfile;
+    }
+    int32_t level;
+    if (!meta->findInt32(android::kKeyVideoLevel, &level)) level = defaultProfileLevel.eLevel;
+
+    OMX_VIDEO_PARAM_PROFILELEVELTYPE param;
+    InitOMXParams(&param);
+    param.nPortIndex = kPortIndexOutput;
+    for (param.nProfileIndex = 0;; ++param.nProfileIndex) {
+        status_t err = mOMX->getParameter(mNode, OMX_IndexParamVideoProfileLevelQuerySupported,
+                                          &param, sizeof(param));
+        if (err != OK) break;
+        const int32_t supportedProfile = param.eProfile;
+        const int32_t supportedLevel = param.eLevel;
+        if (profile == supportedProfile && level <= supportedLevel) {
+            profileLevel.eProfile = profile;
+            profileLevel.eLevel = level;
+            return OK;
+        }
+    }
+    ALOGE("[%s] Target profile (%d) and level (%d) is not supported", mComponentName, profile,
+          level);
+    return android::BAD_VALUE;
+}
+
+status_t OMXCodec::setupAVCEncoderParameters(const sp<MetaData>& meta) {
+    int32_t iFramesInterval, frameRate, bitRate;
+    bool success = meta->findInt32(android::kKeyBitRate, &bitRate);
+    success = success && meta->findInt32(android::kKeyFrameRate, &frameRate);
+    success = success && meta->findInt32(android::kKeyIFramesInterval, &iFramesInterval);
+    CHECK(success);
+
+    // A sync frame every interval x rate frames needs at least a spacing of
+    // two P frames; anything shorter is outside what the encoders support.
+    if (iFramesInterval > 0 && (int64_t)iFramesInterval * frameRate < 3) {
+        ALOGE("[%s] I-frame interval %d s at %d fps is too short for AVC recording",
+              mComponentName, iFramesInterval, frameRate);
+        return android::BAD_VALUE;
+    }
+
+    OMX_VIDEO_PARAM_AVCTYPE h264type;
+    InitOMXParams(&h264type);
+    h264type.nPortIndex = kPortIndexOutput;
+    status_t err = mOMX->getParameter(mNode, OMX_IndexParamVideoAvc, &h264type, sizeof(h264type));
+    CHECK_EQ(err, (status_t)OK);
+
+    h264type.nAllowedPictureTypes = OMX_VIDEO_PictureTypeI | OMX_VIDEO_PictureTypeP;
+
+    OMX_VIDEO_PARAM_PROFILELEVELTYPE defaultProfileLevel, profileLevel;
+    defaultProfileLevel.eProfile = h264type.eProfile;
+    defaultProfileLevel.eLevel = h264type.eLevel;
+    err = getVideoProfileLevel(meta, defaultProfileLevel, profileLevel);
+    if (err != OK) return err;
+    h264type.eProfile = static_cast<OMX_VIDEO_AVCPROFILETYPE>(profileLevel.eProfile);
+    h264type.eLevel = static_cast<OMX_VIDEO_AVCLEVELTYPE>(profileLevel.eLevel);
+
+    if (h264type.eProfile != OMX_VIDEO_AVCProfileBaseline) {
+        ALOGW("Use baseline profile instead of %d for AVC recording", h264type.eProfile);
+        h264type.eProfile = OMX_VIDEO_AVCProfileBaseline;
+    }
+
+    h264type.nSliceHeaderSpacing = 0;
+    h264type.bUseHadamard = OMX_TRUE;
+    h264type.nRefFrames = 1;
+    h264type.nBFrames = 0;
+    if (iFramesInterval < 0) {
+        h264type.nPFrames = 0xFFFFFFFF;
+    } else if (iFramesInterval == 0) {
+        h264type.nPFrames = 0;
+        h264type.nAllowedPictureTypes = OMX_VIDEO_PictureTypeI;
+    } else {
+        h264type.nPFrames = iFramesInterval * frameRate - 1;
+    }
+    h264type.nRefIdx10ActiveMinus1 = 0;
+    h264type.nRefIdx11ActiveMinus1 = 0;
+    h264type.bEntropyCodingCABAC = OMX_FALSE;
+    h264type.bWeightedPPrediction = OMX_FALSE;
+    h264type.bconstIpred = OMX_FALSE;
+    h264type.bDirect8x8Inference = OMX_FALSE;
+    h264type.bDirectSpatialTemporal = OMX_FALSE;
+    h264type.nCabacInitIdc = 0;
+    h264type.bEnableUEP = OMX_FALSE;
+    h264type.bEnableFMO = OMX_FALSE;
+    h264type.bEnableASO = OMX_FALSE;
+    h264type.bEnableRS = OMX_FALSE;
+    h264type.bFrameMBsOnly = OMX_TRUE;
+    h264type.bMBAFF = OMX_FALSE;
+    h264type.eLoopFilterMode = OMX_VIDEO_AVCLoopFilterEnable;
+
+    err = mOMX->setParameter(mNode, OMX_IndexParamVideoAvc, &h264type, sizeof(h264type));
+    CHECK_EQ(err, (status_t)OK);
+    CHECK_EQ(setupBitRate(bitRate), (status_t)OK);
+    return OK;
+}
+
+status_t OMXCodec::setupBitRate(int32_t bitRate) {
+    OMX_VIDEO_PARAM_BITRATETYPE bitrateType;
+    InitOMXParams(&bitrateType);
+    bitrateType.nPortIndex = kPortIndexOutput;
+    status_t err = mOMX->getParameter(mNode, OMX_IndexParamVideoBitrate, &bitrateType,
+                                      sizeof(bitrateType));
+    CHECK_EQ(err, (status_t)OK);
+    bitrateType.eControlRate = OMX_Video_ControlRateVariable;
+    bitrateType.nTargetBitrate = bitRate;
+    err = mOMX->setParameter(mNode, OMX_IndexParamVideoBitrate, &bitrateType,
+                             sizeof(bitrateType));
+    CHECK_EQ(err, (status_t)OK);
+    return OK;
+}
+
+status_t OMXCodec::getOMXChannelMapping(size_t numChannels, OMX_AUDIO_CHANNELTYPE map[]) {
+    switch (numChannels) {
+        case 1:
+            map[0] = OMX_AUDIO_ChannelCF;
+            break;
+        case 2:
+            map[0] = OMX_AUDIO_ChannelLF;
+            map[1] = OMX_AUDIO_ChannelRF;
+            break;
+        case 3:
+            map[0] = OMX_AUDIO_ChannelLF;
+            map[1] = OMX_AUDIO_ChannelRF;
+            map[2] = OMX_AUDIO_ChannelCF;
+            break;
+        case 4:
+            map[0] = OMX_AUDIO_ChannelLF;
+            map[1] = OMX_AUDIO_ChannelRF;
+            map[2] = OMX_AUDIO_ChannelLR;
+            map[3] = OMX_AUDIO_ChannelRR;
+            break;
+        case 5:
+            map[0] = OMX_AUDIO_ChannelLF;
+            map[1] = OMX_AUDIO_ChannelRF;
+            map[2] = OMX_AUDIO_ChannelCF;
+            map[3] = OMX_AUDIO_ChannelLR;
+            map[4] = OMX_AUDIO_ChannelRR;
+            break;
+        case 6:
+            map[0] = OMX_AUDIO_ChannelLF;
+            map[1] = OMX_AUDIO_ChannelRF;
+            map[2] = OMX_AUDIO_ChannelCF;
+            map[3] = OMX_AUDIO_ChannelLFE;
+            map[4] = OMX_AUDIO_ChannelLR;
+            map[5] = OMX_AUDIO_ChannelRR;
+            break;
+        case 7:
+            map[0] = OMX_AUDIO_ChannelLF;
+            map[1] = OMX_AUDIO_ChannelRF;
+            map[2] = OMX_AUDIO_ChannelCF;
+            map[3] = OMX_AUDIO_ChannelLFE;
+            map[4] = OMX_AUDIO_ChannelLR;
+            map[5] = OMX_AUDIO_ChannelRR;
+            map[6] = OMX_AUDIO_ChannelCS;
+            break;
+        case 8:
+            map[0] = OMX_AUDIO_ChannelLF;
+            map[1] = OMX_AUDIO_ChannelRF;
+            map[2] = OMX_AUDIO_ChannelCF;
+            map[3] = OMX_AUDIO_ChannelLFE;
+            map[4] = OMX_AUDIO_ChannelLR;
+            map[5] = OMX_AUDIO_ChannelRR;
+            map[6] = OMX_AUDIO_ChannelLS;
+            map[7] = OMX_AUDIO_ChannelRS;
+            break;
+        default:
+            return android::BAD_VALUE;
+    }
+    return OK;
+}
+
+void OMXCodec::setRawAudioFormat(OMX_U32 portIndex, int32_t sampleRate, int32_t numChannels) {
+    OMX_PARAM_PORTDEFINITIONTYPE def;
+    InitOMXParams(&def);
+    def.nPortIndex = portIndex;
+    status_t err = mOMX->getParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
+    CHECK_EQ(err, (status_t)OK);
+    def.format.audio.eEncoding = OMX_AUDIO_CodingPCM;
+    CHECK_EQ(mOMX->setParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def)),
+             (status_t)OK);
+
+    OMX_AUDIO_PARAM_PCMMODETYPE pcmParams;
+    InitOMXParams(&pcmParams);
+    pcmParams.nPortIndex = portIndex;
+    err = mOMX->getParameter(mNode, OMX_IndexParamAudioPcm, &pcmParams, sizeof(pcmParams));
+    CHECK_EQ(err, (status_t)OK);
+    pcmParams.nChannels = numChannels;
+    pcmParams.eNumData = OMX_NumericalDataSigned;
+    pcmParams.bInterleaved = OMX_TRUE;
+    pcmParams.nBitPerSample = 16;
+    pcmParams.nSamplingRate = sampleRate;
+    pcmParams.ePCMMode = OMX_AUDIO_PCMModeLinear;
+    CHECK_EQ(getOMXChannelMapping(numChannels, pcmParams.eChannelMapping), (status_t)OK);
+    err = mOMX->setParameter(mNode, OMX_IndexParamAudioPcm, &pcmParams, sizeof(pcmParams));
+    CHECK_EQ(err, (status_t)OK);
+}
+
+status_t OMXCodec::setAACFormat(int32_t numChannels, int32_t sampleRate, int32_t bitRate,
+                                int32_t aacProfile, bool isADTS) {
+    if (numChannels > 2) ALOGW("Number of channels: (%d) \n", numChannels);
+
+    if (mIsEncoder) {
+        if (isADTS) return -EINVAL;
+        setRawAudioFormat(kPortIndexInput, sampleRate, numChannels);
+
+        OMX_AUDIO_PARAM_PORTFORMATTYPE format;
+        InitOMXParams(&format);
+        format.nPortIndex = kPortIndexOutput;
+        format.nIndex = 0;
+        for (;;) {
+            status_t err = mOMX->getParameter(mNode, OMX_IndexParamAudioPortFormat, &format,
+                                              sizeof(format));
+            CHECK_EQ(err, (status_t)OK);
+            if (format.eEncoding == OMX_AUDIO_CodingAAC) break;
+            format.nIndex++;
+        }
+        CHECK_EQ(mOMX->setParameter(mNode, OMX_IndexParamAudioPortFormat, &format,
+                                    sizeof(format)),
+                 (status_t)OK);
+
+        OMX_PARAM_PORTDEFINITIONTYPE def;
+        InitOMXParams(&def);
+        def.nPortIndex = kPortIndexOutput;
+        CHECK_EQ(mOMX->getParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def)),
+                 (status_t)OK);
+        def.format.audio.bFlagErrorConcealment = OMX_TRUE;
+        def.format.audio.eEncoding = OMX_AUDIO_CodingAAC;
+        CHECK_EQ(mOMX->setParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def)),
+                 (status_t)OK);
+
+        OMX_AUDIO_PARAM_AACPROFILETYPE profile;
+        InitOMXParams(&profile);
+        profile.nPortIndex = kPortIndexOutput;
+        CHECK_EQ(mOMX->getParameter(mNode, OMX_IndexParamAudioAac, &profile, sizeof(profile)),
+                 (status_t)OK);
+        profile.nChannels = numChannels;
+        profile.eChannelMode = (numChannels == 1) ? OMX_AUDIO_ChannelModeMono
+                                                  : OMX_AUDIO_ChannelModeStereo;
+        profile.nSampleRate = sampleRate;
+        profile.nBitRate = bitRate;
+        profile.nAudioBandWidth = 0;
+        profile.nFrameLength = 0;
+        profile.nAACtools = OMX_AUDIO_AACToolAll;
+        profile.nAACERtools = OMX_AUDIO_AACERNone;
+        profile.eAACProfile = (OMX_AUDIO_AACPROFILETYPE)aacProfile;
+        profile.eAACStreamFormat = OMX_AUDIO_AACStreamFormatMP4FF;
+        status_t err = mOMX->setParameter(mNode, OMX_IndexParamAudioAac, &profile,
+                                          sizeof(profile));
+        if (err != OK) {
+            ALOGE("[%s] setParameter('OMX_IndexParamAudioAac') failed (err = %d)",
+                  mComponentName, err);
+            return err;
+        }
+    } else {
+        OMX_AUDIO_PARAM_AACPROFILETYPE profile;
+        InitOMXParams(&profile);
+        profile.nPortIndex = kPortIndexInput;
+        status_t err = mOMX->getParameter(mNode, OMX_IndexParamAudioAac, &profile,
+                                          sizeof(profile));
+        CHECK_EQ(err, (status_t)OK);
+        profile.nChannels = numChannels;
+        profile.nSampleRate = sampleRate;
+        profile.eAACStreamFormat =
+                isADTS ? OMX_AUDIO_AACStreamFormatMP4ADTS : OMX_AUDIO_AACStreamFormatMP4FF;
+        err = mOMX->setParameter(mNode, OMX_IndexParamAudioAac, &profile, sizeof(profile));
+        if (err != OK) {
+            ALOGE("[%s] setParameter('OMX_IndexParamAudioAac') failed (err = %d)",
+                  mComponentName, err);
+            return err;
+        }
+    }
+    return OK;
+}
+
+void OMXCodec::setMinBufferSize(OMX_U32 portIndex, OMX_U32 size) {
+    OMX_PARAM_PORTDEFINITIONTYPE def;
+    InitOMXParams(&def);
+    def.nPortIndex = portIndex;
+    status_t err = mOMX->getParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
+    CHECK_EQ(err, (status_t)OK);
+    if (def.nBufferSize < size) {
+        def.nBufferSize = size;
+        err = mOMX->setParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
+        CHECK_EQ(err, (status_t)OK);
+    }
+    err = mOMX->getParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
+    CHECK_EQ(err, (status_t)OK);
+    CHECK(def.nBufferSize >= size);
+}
+
+void OMXCodec::initOutputFormat(const sp<MetaData>& inputFormat) {
+    mOutputFormat = new MetaData;
+    mOutputFormat->setCString(android::kKeyDecoderComponent, mComponentName);
+    if (mIsEncoder) {
+        int32_t timeScale;
+        if (inputFormat->findInt32(android::kKeyTimeScale, &timeScale)) {
+            mOutputFormat->setInt32(android::kKeyTimeScale, timeScale);
+        }
+    }
+
+    OMX_PARAM_PORTDEFINITIONTYPE def;
+    InitOMXParams(&def);
+    def.nPortIndex = kPortIndexOutput;
+    status_t err = mOMX->getParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
+    CHECK_EQ(err, (status_t)OK);
+
+    switch (def.eDomain) {
+        case OMX_PortDomainImage: {
+            OMX_IMAGE_PORTDEFINITIONTYPE* imageDef = &def.format.image;
+            CHECK_EQ((int)imageDef->eCompressionFormat, (int)OMX_IMAGE_CodingUnused);
+            mOutputFormat->setCString(android::kKeyMIMEType, android::MEDIA_MIMETYPE_VIDEO_RAW);
+            mOutputFormat->setInt32(android::kKeyColorFormat, imageDef->eColorFormat);
+            mOutputFormat->setInt32(android::kKeyWidth, imageDef->nFrameWidth);
+            mOutputFormat->setInt32(android::kKeyHeight, imageDef->nFrameHeight);
+            break;
+        }
+        case OMX_PortDomainAudio: {
+            OMX_AUDIO_PORTDEFINITIONTYPE* audio_def = &def.format.audio;
+            if (audio_def->eEncoding == OMX_AUDIO_CodingAAC) {
+                mOutputFormat->setCString(android::kKeyMIMEType, android::MEDIA_MIMETYPE_AUDIO_AAC);
+                int32_t numChannels, sampleRate, bitRate;
+                inputFormat->findInt32(android::kKeyChannelCount, &numChannels);
+                inputFormat->findInt32(android::kKeySampleRate, &sampleRate);
+                inputFormat->findInt32(android::kKeyBitRate, &bitRate);
+                mOutputFormat->setInt32(android::kKeyChannelCount, numChannels);
+                mOutputFormat->setInt32(android::kKeySampleRate, sampleRate);
+                mOutputFormat->setInt32(android::kKeyBitRate, bitRate);
+            } else {
+                CHECK(!"Should not be here. Unknown audio encoding.");
+            }
+            break;
+        }
+        case OMX_PortDomainVideo: {
+            OMX_VIDEO_PORTDEFINITIONTYPE* video_def = &def.format.video;
+            if (video_def->eCompressionFormat == OMX_VIDEO_CodingUnused) {
+                mOutputFormat->setCString(android::kKeyMIMEType, android::MEDIA_MIMETYPE_VIDEO_RAW);
+            } else if (video_def->eCompressionFormat == OMX_VIDEO_CodingAVC) {
+                mOutputFormat->setCString(android::kKeyMIMEType, android::MEDIA_MIMETYPE_VIDEO_AVC);
+            } else {
+                CHECK(!"Unknown compression format.");
+            }
+            mOutputFormat->setInt32(android::kKeyWidth, video_def->nFrameWidth);
+            mOutputFormat->setInt32(android::kKeyHeight, video_def->nFrameHeight);
+            mOutputFormat->setInt32(android::kKeyColorFormat, video_def->eColorFormat);
+            break;
+        }
+        default:
+            CHECK(!"should not be here, neither audio nor video.");
+            break;
+    }
+
+    int32_t rotationDegrees;
+    if (mSource->getFormat()->findInt32(android::kKeyRotation, &rotationDegrees)) {
+        mOutputFormat->setInt32(android::kKeyRotation, rotationDegrees);
+    }
+}
+
+}  // namespace qor
