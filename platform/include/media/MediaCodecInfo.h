@@ -2,6 +2,8 @@
 #ifndef MEDIA_CODEC_INFO_H_
 #define MEDIA_CODEC_INFO_H_
 
+#include <string.h>
+
 #include <vector>
 
 #include <utils/RefBase.h>
@@ -17,8 +19,9 @@ struct MediaCodecInfo : public RefBase {
     const char* getCodecName() const { return mName.string(); }
     bool isEncoder() const { return mIsEncoder; }
     bool hasQuirk(const char* name) const {
+        if (name == nullptr) return false;
         for (const String8& q : mQuirks) {
-            if (q == name) return true;
+            if (strcmp(q.string(), name) == 0) return true;
         }
         return false;
     }

@@ -1,0 +1,87 @@
+/*
+ * H.264 baseline encoder component (openh264). Every AVC encoder that a
+ * device profile lists is this component under the listed name, with the
+ * colour formats, profile/levels and quirks of its profile entry.
+ *
+ * Input frames are read as the input port defines them (stride S, slice
+ * height H, frame w x h, chroma rows (h+1)/2):
+ *   planar (19, 0x7FA00000): Y rows of pitch S at 0; U plane at S*H with
+ *     pitch (S+1)/2 and (H+1)/2 rows; V plane right after it, same shape.
+ *   semi-planar (21, 0x7F000100, 0x7FA30C00, 0x7FA30C03, 0x7FA30C04,
+ *     0x7FC00002): Y rows of pitch S at 0; one interleaved plane of U,V byte
+ *     pairs (U first) at S*H with pitch S. The vendor formats are read in
+ *     this linear layout, which is what the frame converter writes for them.
+ * With S = w and H = h the planar layout is tightly packed I420.
+ *
+ * Output: one codec-configuration buffer (SPS and PPS, 4-byte start codes,
+ * flags CODECCONFIG|ENDOFFRAME) before the first frame, then one access unit
+ * per input frame (ENDOFFRAME, plus SYNCFRAME on IDR frames), stamped with
+ * the input's time. An empty input flagged EOS gives an empty EOS output.
+ */
+#ifndef PLATFORM_AVC_ENCODER_COMPONENT_H_
+#define PLATFORM_AVC_ENCODER_COMPONENT_H_
+
+#include <OMX_Video.h>
+
+#include <vector>
+
+#include "omx/OmxComponent.h"
+
+class ISVCEncoder;
+
+namespace android {
+
+class AvcEncoderComponent : public OmxComponent {
+public:
+    AvcEncoderComponent(const host::CodecEntry& entry, Listener* listener);
+    ~AvcEncoderComponent() override;
+
+    // Bytes a frame of this layout occupies (the input buffer's minimum).
+    static size_t inputFrameExtent(OMX_U32 colorFormat, OMX_U32 width, OMX_U32 height,
+                                   OMX_U32 stride, OMX_U32 sliceHeight);
+    static bool isPlanar(OMX_U32 colorFormat);
+    // OpenMAX AVC level bit to level_idc (0 for an unknown bit).
+    static int levelIdc(OMX_U32 omxLevel);
+
+protected:
+    OMX_ERRORTYPE internalGetParameter(OMX_INDEXTYPE index, void* params, size_t size) override;
+    OMX_ERRORTYPE internalSetParameter(OMX_INDEXTYPE index, const void* params,
+                                       size_t size) override;
+    OMX_ERRORTYPE internalGetConfig(OMX_INDEXTYPE index, void* params, size_t size) override;
+    OMX_ERRORTYPE internalSetConfig(OMX_INDEXTYPE index, const void* params,
+                                    size_t size) override;
+    OMX_ERRORTYPE internalGetExtensionIndex(const char* name, OMX_INDEXTYPE* index) override;
+    OMX_ERRORTYPE setPortDefinition(OMX_U32 port,
+                                    const OMX_PARAM_PORTDEFINITIONTYPE& def) override;
+    const char* role() const override { return "video_encoder.avc"; }
+
+    void onQueueFilled(Lock& lock) override;
+    OMX_ERRORTYPE onStart(Lock& lock) override;
+    void onStop(Lock& lock) override;
+    void onPortFlushed(OMX_U32 port, Lock& lock) override;
+
+private:
+    bool colorListed(OMX_U32 color) const;
+    bool profileLevelListed(OMX_U32 profile, OMX_U32 level) const;
+    void updateBufferSizes();
+    void emitCodecConfig(OMX_BUFFERHEADERTYPE* out);
+    // Encodes one frame (called without mLock); false on an encoder error.
+    bool encodeFrame(const OMX_BUFFERHEADERTYPE* in, OMX_BUFFERHEADERTYPE* out, bool forceIdr,
+                     bool* overflow);
+
+    std::vector<std::pair<OMX_U32, OMX_U32>> mProfileLevels;
+    OMX_VIDEO_PARAM_AVCTYPE mAvc;
+    OMX_VIDEO_PARAM_BITRATETYPE mBitrate;
+    OMX_BOOL mThumbnailMode;
+    ISVCEncoder* mEncoder;
+    bool mConfigSent;
+    bool mForceIdr;
+    bool mBitrateChanged;
+    // Frame layout captured at start (ports cannot change while running).
+    OMX_U32 mWidth, mHeight, mStride, mSliceHeight, mColorFormat;
+    std::vector<uint8_t> mChroma;  // deinterleaved U and V of a semi-planar frame
+};
+
+}  // namespace android
+
+#endif  // PLATFORM_AVC_ENCODER_COMPONENT_H_
