@@ -32,10 +32,8 @@ const uint8_t* findNextStartCode(const uint8_t* data, size_t length) {
         --bytesLeft;
         ++nextStartCode;
     }
-    if (bytesLeft <= 4) {
-        bytesLeft = 0;  // Last parameter set
-    }
-    return nextStartCode + bytesLeft;
+    if (bytesLeft <= 4) return data + length;  // the last set runs to the end
+    return nextStartCode;
 }
 
 }  // namespace

@@ -87,6 +87,8 @@ protected:
 private:
     class Track;
     friend class Track;
+    // Lets the interleaving tests queue chunks without running threads.
+    friend class MPEG4WriterTestPeer;
 
     struct Chunk {
         Chunk() : mTrack(nullptr), mTimeStampUs(0) {}
