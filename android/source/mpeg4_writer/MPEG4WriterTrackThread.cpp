@@ -161,7 +161,17 @@ status_t MPEG4Writer::Track::threadEntry() {
         }
 
         if (mStszTableEntries->count() == 0) {
-            mStartTimestampUs = timestampUs;
+            // Track time starts at the first sample's decoding time when that
+            // comes first; otherwise an encoder whose first frame is decoded
+            // before it is presented would have every frame dropped below.
+            int64_t firstDecodingTimeUs;
+            if (!mIsAudio &&
+                meta_data->findInt64(android::kKeyDecodingTime, &firstDecodingTimeUs) &&
+                firstDecodingTimeUs > 0 && firstDecodingTimeUs < timestampUs) {
+                mStartTimestampUs = firstDecodingTimeUs;
+            } else {
+                mStartTimestampUs = timestampUs;
+            }
             mOwner->setStartTimestampUs(mStartTimestampUs);
             previousPausedDurationUs = mStartTimestampUs;
         }
