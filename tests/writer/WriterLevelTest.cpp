@@ -12,6 +12,9 @@
 
 namespace {
 
+using android::sp;
+using android::status_t;
+
 static_assert(PLATFORM_LEVEL == QOR_EXPECTED_LEVEL, "wrong platform level");
 
 // Hands over its codec configuration and ends; the tracks end malformed.
@@ -40,9 +43,9 @@ struct StartRecorder : public android::MediaSource {
 };
 
 TEST(WriterLevel, StartTimeOffsetReachesTheSources) {
-    using android::sp;
     sp<qor::MPEG4Writer> writer = new qor::MPEG4Writer("/dev/null");
-    sp<StartRecorder> audio = new StartRecorder(true), video = new StartRecorder(false);
+    sp<StartRecorder> audio = new StartRecorder(true);
+    sp<StartRecorder> video = new StartRecorder(false);
     ASSERT_EQ(0, writer->addSource(audio));
     ASSERT_EQ(0, writer->addSource(video));
 #if PLATFORM_LEVEL >= 21

@@ -80,7 +80,7 @@ const uint8_t* MPEG4Writer::Track::parseParamSet(const uint8_t* data, size_t len
 
 status_t MPEG4Writer::Track::copyAVCCodecSpecificData(const uint8_t* data, size_t size) {
     // A record holds at least the header, one SPS and one PPS.
-    if (size < 3 + 7) {
+    if (size < 11) {
         ALOGE("Codec specific data length too short: %zu", size);
         return ERROR_MALFORMED;
     }
