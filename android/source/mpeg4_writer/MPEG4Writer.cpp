@@ -1,14 +1,464 @@
+// MP4 writer core: life cycle, file layout, limits and notifications.
+#define LOG_TAG "MPEG4Writer"
+
 #include "mpeg4_writer/MPEG4Writer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <inttypes.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <media/IMediaRecorderClient.h>
+#include <media/stagefright/MediaErrors.h>
+#include <media/stagefright/foundation/ADebug.h>
+#include <utils/Log.h>
+
+#include "mpeg4_writer/MPEG4WriterTrack.h"
 
 namespace qor {
 
-MPEG4Writer::MPEG4Writer(const char*) {}
-MPEG4Writer::MPEG4Writer(int) {}
-MPEG4Writer::~MPEG4Writer() {}
-status_t MPEG4Writer::addSource(const sp<android::MediaSource>&) { return android::OK; }
-bool MPEG4Writer::reachedEOS() { return true; }
-status_t MPEG4Writer::start(android::MetaData*) { return android::UNKNOWN_ERROR; }
-status_t MPEG4Writer::stop() { return android::OK; }
-status_t MPEG4Writer::pause() { return android::OK; }
+using android::MetaData;
+using android::OK;
+
+namespace {
+// Below this size limit no moov reservation is made (5 MiB).
+const int64_t kMinStreamableFileSizeInBytes = 5 * 1024 * 1024;
+const int64_t kMax32BitFileSize = 0xFFFFFFFFLL;
+const int64_t kMinMoovBoxSize = 3 * 1024;
+const int64_t kMaxMoovBoxSize = 405000;
+}  // namespace
+
+MPEG4Writer::MPEG4Writer(const char* filename) {
+    init();
+    mFd = open(filename, O_CREAT | O_LARGEFILE | O_TRUNC | O_RDWR, S_IRUSR | S_IWUSR);
+    if (mFd >= 0) mInitStatus = OK;
+}
+
+MPEG4Writer::MPEG4Writer(int fd) {
+    init();
+    mFd = dup(fd);
+    if (mFd >= 0) mInitStatus = OK;
+}
+
+void MPEG4Writer::init() {
+    mFd = -1;
+    mInitStatus = android::NO_INIT;
+    mRealTimeRecording = true;
+    mNalLengthFour = true;
+    m32BitFileOffset = true;
+    mFileSizeLimitRequested = false;
+    mPaused = false;
+    mStarted = false;
+    mWriterThreadRunning = false;
+    mWriteOffset = 0;
+    mMdatStart = 0;
+    mMoovBoxBuffer = nullptr;
+    mMoovBoxBufferOffset = 0;
+    mMoovInMemory = false;
+    mFreeBoxStart = 0;
+    mStreamable = false;
+    mEstimatedMoovBoxSize = 0;
+    mInterleaveDuration = 1000000;
+    mTimeScale = -1;
+    mEarliestStartTimeUs = -1;
+    mLatitude = 0;
+    mLongitude = 0;
+    mHasGeoData = false;
+    mStartTimeOffsetMs = -1;
+    mIoStatus = OK;
+    mDone = false;
+    mDriftTimeUs = 0;
+}
+
+MPEG4Writer::~MPEG4Writer() {
+    reset();
+    while (!mTracks.empty()) {
+        delete mTracks.front();
+        mTracks.pop_front();
+    }
+}
+
+status_t MPEG4Writer::dump(int fd, const std::vector<android::String8>& args) {
+    const size_t SIZE = 256;
+    char buffer[SIZE];
+    android::String8 result;
+    snprintf(buffer, SIZE, "   MPEG4Writer %p\n", this);
+    result.append(buffer);
+    snprintf(buffer, SIZE, "     mStarted: %s\n", mStarted ? "true" : "false");
+    result.append(buffer);
+    ::write(fd, result.string(), result.size());
+    for (Track* track : mTracks) track->dump(fd, args);
+    return OK;
+}
+
+status_t MPEG4Writer::addSource(const sp<android::MediaSource>& source) {
+    android::Mutex::Autolock l(mLock);
+    if (mStarted) {
+        ALOGE("Attempt to add source AFTER recording is started");
+        return android::UNKNOWN_ERROR;
+    }
+    if (mTracks.size() >= 2) {
+        ALOGE("Too many tracks (%d) to add", (int)mTracks.size());
+        return android::ERROR_UNSUPPORTED;
+    }
+    CHECK(source.get() != NULL);
+
+    const char* mime = nullptr;
+    sp<MetaData> meta = source->getFormat();
+    if (meta == nullptr || !meta->findCString(android::kKeyMIMEType, &mime)) mime = "";
+    bool isAudio = !strncasecmp(mime, "audio/", 6);
+    bool isVideo = !strncasecmp(mime, "video/", 6);
+    if (!isAudio && !isVideo) {
+        ALOGE("Track (%s) other than video or audio is not supported", mime);
+        return android::ERROR_UNSUPPORTED;
+    }
+    for (Track* track : mTracks) {
+        if (track->isAudio() == isAudio) {
+            ALOGE("%s track already exists", isAudio ? "Audio" : "Video");
+            return android::ERROR_UNSUPPORTED;
+        }
+    }
+    mTracks.push_back(new Track(this, source, mTracks.size() + 1));
+    return OK;
+}
+
+status_t MPEG4Writer::startTracks(MetaData* params) {
+    if (mTracks.empty()) {
+        ALOGE("No source added");
+        return android::INVALID_OPERATION;
+    }
+    for (auto it = mTracks.begin(); it != mTracks.end(); ++it) {
+        status_t err = (*it)->start(params);
+        if (err != OK) {
+            for (auto it2 = mTracks.begin(); it2 != it; ++it2) (*it2)->stop();
+            return err;
+        }
+    }
+    return OK;
+}
+
+void MPEG4Writer::writeFtyp(MetaData* param) {
+    beginBox("ftyp");
+    int32_t fileType;
+    if (param && param->findInt32(android::kKeyFileType, &fileType) && fileType != 2) {
+        writeFourcc("3gp4");
+    } else {
+        writeFourcc("isom");
+    }
+    writeInt32(0);
+    writeFourcc("isom");
+    writeFourcc("3gp4");
+    endBox();
+}
+
+int64_t MPEG4Writer::estimateMoovBoxSize(int32_t bitRate) {
+    int64_t size = kMinMoovBoxSize;
+    if (mMaxFileSizeLimitBytes != 0 && mFileSizeLimitRequested) {
+        size = mMaxFileSizeLimitBytes * 6 / 1000;
+    }
+    if (mMaxFileDurationLimitUs != 0 && bitRate > 0) {
+        int64_t size2 = (mMaxFileDurationLimitUs * bitRate * 6) / 1000 / 8000000;
+        if (mMaxFileSizeLimitBytes != 0 && mFileSizeLimitRequested) {
+            if (size > size2) size = size2;
+        } else {
+            size = size2;
+        }
+    }
+    if (size < kMinMoovBoxSize) size = kMinMoovBoxSize;
+    if (size > kMaxMoovBoxSize) size = kMaxMoovBoxSize;
+
+    ALOGI("limits: %lld/%lld bytes/us, bit rate: %d bps and the estimated moov size %lld bytes",
+          (long long)mMaxFileSizeLimitBytes, (long long)mMaxFileDurationLimitUs, bitRate,
+          (long long)size);
+    // 64-bit chunk offsets take twice the room.
+    return size * (m32BitFileOffset ? 1 : 2);
+}
+
+status_t MPEG4Writer::start(MetaData* param) {
+    if (mInitStatus != OK) return android::UNKNOWN_ERROR;
+
+    if (mMaxFileSizeLimitBytes != 0) mFileSizeLimitRequested = true;
+
+    int32_t use64BitOffset;
+    if (param && param->findInt32(android::kKey64BitFileOffset, &use64BitOffset) &&
+        use64BitOffset) {
+        m32BitFileOffset = false;
+    }
+    if (m32BitFileOffset) {
+        // Chunk offsets and the mdat size must fit in 32 bits.
+        if (mMaxFileSizeLimitBytes == 0) {
+            mMaxFileSizeLimitBytes = kMax32BitFileSize;
+        }
+        if (mMaxFileSizeLimitBytes > kMax32BitFileSize) {
+            ALOGW("32-bit file size limit (%lld bytes) too big. It is changed to %lld bytes",
+                  (long long)mMaxFileSizeLimitBytes, (long long)kMax32BitFileSize);
+            mMaxFileSizeLimitBytes = kMax32BitFileSize;
+        }
+    }
+
+    int32_t use2ByteNalLength;
+    if (param && param->findInt32(android::kKey2ByteNalLength, &use2ByteNalLength) &&
+        use2ByteNalLength) {
+        mNalLengthFour = false;
+    }
+    int32_t isRealTimeRecording;
+    if (param && param->findInt32(android::kKeyRealTimeRecording, &isRealTimeRecording)) {
+        mRealTimeRecording = isRealTimeRecording != 0;
+    }
+
+    if (mStarted) {
+        // Resume. The earliest start time of the recording stays: the tracks
+        // report a start time only with their first sample, so resetting it
+        // here would lose it for good.
+        if (mPaused) {
+            mPaused = false;
+            return startTracks(param);
+        }
+        return OK;
+    }
+    {
+        android::Mutex::Autolock l(mLock);
+        mEarliestStartTimeUs = -1;
+    }
+
+    if (!param || !param->findInt32(android::kKeyTimeScale, &mTimeScale)) {
+        mTimeScale = 1000;
+    }
+    CHECK_GT(mTimeScale, 0);
+
+    mStreamable = mMaxFileSizeLimitBytes >= kMinStreamableFileSizeInBytes;
+
+    mMoovInMemory = false;
+    free(mMoovBoxBuffer);
+    mMoovBoxBuffer = nullptr;
+    mMoovBoxBufferOffset = 0;
+
+    writeFtyp(param);
+    mFreeBoxStart = mWriteOffset;
+
+    if (mEstimatedMoovBoxSize == 0) {
+        int32_t bitRate = -1;
+        if (param) param->findInt32(android::kKeyBitRate, &bitRate);
+        mEstimatedMoovBoxSize = estimateMoovBoxSize(bitRate);
+    }
+    CHECK_GE(mEstimatedMoovBoxSize, 8);
+    if (mStreamable) {
+        // Only the header of the reserved free box is written now.
+        seekFile(mFreeBoxStart);
+        writeInt32((int32_t)mEstimatedMoovBoxSize);
+        write("free", 4);
+        mMdatStart = mFreeBoxStart + mEstimatedMoovBoxSize;
+    } else {
+        mMdatStart = mWriteOffset;
+    }
+
+    mWriteOffset = mMdatStart;
+    seekFile(mWriteOffset);
+    if (m32BitFileOffset) {
+        write("????mdat", 8);
+    } else {
+        write("\x00\x00\x00\x01mdat????????", 16);
+    }
+
+    status_t err = startWriterThread();
+    if (err != OK) return err;
+    err = startTracks(param);
+    if (err != OK) return err;
+    mStarted = true;
+    return OK;
+}
+
+status_t MPEG4Writer::pause() {
+    if (mInitStatus != OK) return OK;
+    mPaused = true;
+    status_t err = OK;
+    for (Track* track : mTracks) {
+        status_t status = track->pause();
+        if (status != OK) err = status;
+    }
+    return err;
+}
+
+status_t MPEG4Writer::stop() { return reset(); }
+
+void MPEG4Writer::release() {
+    close(mFd);
+    mFd = -1;
+    mInitStatus = android::NO_INIT;
+    mStarted = false;
+}
+
+void MPEG4Writer::patchMdatSize() {
+    int64_t size = mWriteOffset - mMdatStart;
+    if (m32BitFileOffset) {
+        seekFile(mMdatStart);
+        uint32_t be = htonl((uint32_t)size);
+        writeToFile(&be, 4);
+    } else {
+        seekFile(mMdatStart + 8);
+        uint64_t be = ((uint64_t)htonl((uint32_t)((uint64_t)size >> 32))) |
+                      ((uint64_t)htonl((uint32_t)size) << 32);
+        writeToFile(&be, 8);
+    }
+    seekFile(mWriteOffset);
+}
+
+status_t MPEG4Writer::reset() {
+    if (mInitStatus != OK) return OK;
+    if (!mWriterThreadRunning || !mStarted) {
+        if (mWriterThreadRunning) stopWriterThread();
+        status_t ioErr = mIoStatus.load();
+        release();
+        return ioErr;
+    }
+
+    status_t err = OK;
+    int64_t maxDurationUs = 0;
+    int64_t minDurationUs = 0x7FFFFFFFFFFFFFFFLL;
+    for (Track* track : mTracks) {
+        status_t status = track->stop();
+        if (err == OK && status != OK) err = status;
+        int64_t durationUs = track->getDurationUs();
+        if (durationUs > maxDurationUs) maxDurationUs = durationUs;
+        if (durationUs < minDurationUs) minDurationUs = durationUs;
+    }
+    if (mTracks.size() > 1) {
+        ALOGD("Duration from tracks range is [%lld, %lld] us", (long long)minDurationUs,
+              (long long)maxDurationUs);
+    }
+
+    stopWriterThread();
+
+    if (err == OK) err = mIoStatus.load();
+    if (err != OK) {
+        release();
+        return err;
+    }
+
+    patchMdatSize();
+
+    mMoovBoxBufferOffset = 0;
+    mMoovInMemory = mStreamable;
+    if (mMoovInMemory) {
+        mMoovBoxBuffer = (uint8_t*)malloc(mEstimatedMoovBoxSize);
+        CHECK(mMoovBoxBuffer != NULL);
+    }
+    writeMoovBox(maxDurationUs);
+
+    if (mMoovInMemory) {
+        // The whole moov fitted: put it into the reservation, followed by a
+        // free box that fills the rest.
+        mMoovInMemory = false;
+        CHECK_LE(mMoovBoxBufferOffset + 8, mEstimatedMoovBoxSize);
+        seekFile(mFreeBoxStart);
+        mWriteOffset = mFreeBoxStart;
+        write(mMoovBoxBuffer, mMoovBoxBufferOffset);
+        writeInt32((int32_t)(mEstimatedMoovBoxSize - mMoovBoxBufferOffset));
+        write("free", 4);
+    } else {
+        ALOGI("The mp4 file will not be streamable.");
+    }
+
+    free(mMoovBoxBuffer);
+    mMoovBoxBuffer = nullptr;
+    mMoovBoxBufferOffset = 0;
+    CHECK(mBoxes.empty());
+
+    err = mIoStatus.load();
+    release();
+    return err;
+}
+
+bool MPEG4Writer::reachedEOS() {
+    for (Track* track : mTracks) {
+        if (!track->reachedEOS()) return false;
+    }
+    return true;
+}
+
+status_t MPEG4Writer::setGeoData(int latitudex10000, int longitudex10000) {
+    if (latitudex10000 < -900000 || latitudex10000 > 900000 || longitudex10000 < -1800000 ||
+        longitudex10000 > 1800000) {
+        return android::BAD_VALUE;
+    }
+    mLatitude = latitudex10000;
+    mLongitude = longitudex10000;
+    mHasGeoData = true;
+    return OK;
+}
+
+int32_t MPEG4Writer::numTracks() {
+    android::Mutex::Autolock l(mLock);
+    return (int32_t)mTracks.size();
+}
+
+int64_t MPEG4Writer::getStartTimestampUs() {
+    android::Mutex::Autolock l(mLock);
+    return mEarliestStartTimeUs;
+}
+
+void MPEG4Writer::setStartTimestampUs(int64_t timeUs) {
+    ALOGI("setStartTimestampUs: %lld", (long long)timeUs);
+    CHECK_GE(timeUs, 0ll);
+    android::Mutex::Autolock l(mLock);
+    if (mEarliestStartTimeUs < 0 || mEarliestStartTimeUs > timeUs) {
+        mEarliestStartTimeUs = timeUs;
+        ALOGI("Earliest track starting time: %lld", (long long)mEarliestStartTimeUs);
+    }
+}
+
+int64_t MPEG4Writer::getDriftTimeUs() {
+    android::Mutex::Autolock l(mLock);
+    return mDriftTimeUs;
+}
+
+void MPEG4Writer::setDriftTimeUs(int64_t driftTimeUs) {
+    android::Mutex::Autolock l(mLock);
+    mDriftTimeUs = driftTimeUs;
+}
+
+bool MPEG4Writer::exceedsFileSizeLimit() {
+    if (mMaxFileSizeLimitBytes == 0) return false;
+    int64_t nTotalBytesEstimate = mEstimatedMoovBoxSize;
+    for (Track* track : mTracks) nTotalBytesEstimate += track->getEstimatedTrackSizeBytes();
+    if (!mStreamable) {
+        // Add 1024 bytes as error tolerance.
+        return nTotalBytesEstimate + 1024 >= mMaxFileSizeLimitBytes;
+    }
+    // The moov of a streamable file is estimated; keep 5% in hand.
+    return nTotalBytesEstimate >= (95 * mMaxFileSizeLimitBytes) / 100;
+}
+
+bool MPEG4Writer::exceedsFileDurationLimit() {
+    if (mMaxFileDurationLimitUs == 0) return false;
+    for (Track* track : mTracks) {
+        if (track->getDurationUs() >= mMaxFileDurationLimitUs) return true;
+    }
+    return false;
+}
+
+void MPEG4Writer::trackProgressStatus(size_t trackId, int64_t timeUs, status_t err) {
+    android::Mutex::Autolock lock(mLock);
+    int32_t trackNum = (int32_t)(trackId << 28);
+    if (err != OK && err != android::ERROR_END_OF_STREAM) {
+        notify(android::MEDIA_RECORDER_TRACK_EVENT_ERROR,
+               trackNum | android::MEDIA_RECORDER_TRACK_ERROR_GENERAL, err);
+        return;
+    }
+    if (timeUs == -1) {
+        notify(android::MEDIA_RECORDER_TRACK_EVENT_INFO,
+               trackNum | android::MEDIA_RECORDER_TRACK_INFO_COMPLETION_STATUS, err);
+    } else {
+        notify(android::MEDIA_RECORDER_TRACK_EVENT_INFO,
+               trackNum | android::MEDIA_RECORDER_TRACK_INFO_PROGRESS_IN_TIME,
+               (int)(timeUs / 1000));
+    }
+}
+
+void MPEG4Writer::notifyLimit(int what) { notify(android::MEDIA_RECORDER_EVENT_INFO, what, 0); }
 
 }  // namespace qor

@@ -1,0 +1,293 @@
+// Box primitives, checked file access, sample writes and the movie-level
+// boxes (moov, mvhd, udta with the location).
+#define LOG_TAG "MPEG4Writer"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/uio.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <media/stagefright/MediaBuffer.h>
+#include <media/stagefright/MediaErrors.h>
+#include <media/stagefright/foundation/ADebug.h>
+#include <utils/Log.h>
+
+#include "mpeg4_writer/MPEG4Writer.h"
+#include "mpeg4_writer/MPEG4WriterTrack.h"
+
+namespace qor {
+
+void MPEG4Writer::noteIoError(const char* what, int err) {
+    status_t expected = android::OK;
+    if (mIoStatus.compare_exchange_strong(expected, android::ERROR_IO)) {
+        ALOGE("%s failed at offset %lld: %s", what, (long long)mWriteOffset, strerror(err));
+    }
+}
+
+void MPEG4Writer::writeToFile(const void* data, size_t size) {
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        ssize_t n = ::write(mFd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            noteIoError("write", n < 0 ? errno : ENOSPC);
+            return;
+        }
+        p += n;
+        size -= (size_t)n;
+    }
+}
+
+void MPEG4Writer::writevToFile(const void* prefix, size_t prefixSize, const void* data,
+                               size_t size) {
+    struct iovec iov[2];
+    iov[0].iov_base = const_cast<void*>(prefix);
+    iov[0].iov_len = prefixSize;
+    iov[1].iov_base = const_cast<void*>(data);
+    iov[1].iov_len = size;
+    ssize_t n;
+    do {
+        n = ::writev(mFd, iov, 2);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        noteIoError("write", errno);
+        return;
+    }
+    // A short write: finish the rest piecewise.
+    size_t done = (size_t)n;
+    if (done < prefixSize) {
+        writeToFile(static_cast<const uint8_t*>(prefix) + done, prefixSize - done);
+        done = prefixSize;
+    }
+    if (done < prefixSize + size) {
+        writeToFile(static_cast<const uint8_t*>(data) + (done - prefixSize),
+                    prefixSize + size - done);
+    }
+}
+
+void MPEG4Writer::seekFile(int64_t offset) {
+    if (lseek64(mFd, offset, SEEK_SET) < 0) noteIoError("seek", errno);
+}
+
+void MPEG4Writer::write(const void* data, size_t size) {
+    if (!mMoovInMemory) {
+        writeToFile(data, size);
+        mWriteOffset += size;
+        return;
+    }
+    if (mMoovBoxBufferOffset + (int64_t)size + 8 <= mEstimatedMoovBoxSize) {
+        memcpy(mMoovBoxBuffer + mMoovBoxBufferOffset, data, size);
+        mMoovBoxBufferOffset += size;
+        return;
+    }
+    // The moov outgrew its reservation: it goes to the end of the file.
+    for (int64_t& boxStart : mBoxes) boxStart += mWriteOffset;
+    seekFile(mWriteOffset);
+    writeToFile(mMoovBoxBuffer, mMoovBoxBufferOffset);
+    writeToFile(data, size);
+    mMoovInMemory = false;
+    mWriteOffset += mMoovBoxBufferOffset + size;
+}
+
+void MPEG4Writer::writeInt8(int8_t x) { write(&x, 1); }
+
+void MPEG4Writer::writeInt16(int16_t x) {
+    uint16_t be = htons((uint16_t)x);
+    write(&be, 2);
+}
+
+void MPEG4Writer::writeInt32(int32_t x) {
+    uint32_t be = htonl((uint32_t)x);
+    write(&be, 4);
+}
+
+void MPEG4Writer::writeInt64(int64_t x) {
+    uint8_t be[8];
+    for (int i = 0; i < 8; ++i) be[i] = (uint8_t)((uint64_t)x >> (56 - 8 * i));
+    write(be, 8);
+}
+
+void MPEG4Writer::writeFourcc(const char* s) {
+    CHECK_EQ(strlen(s), 4u);
+    write(s, 4);
+}
+
+void MPEG4Writer::writeCString(const char* s) { write(s, strlen(s) + 1); }
+
+void MPEG4Writer::beginBox(const char* fourcc) {
+    CHECK_EQ(strlen(fourcc), 4u);
+    mBoxes.push_back(mMoovInMemory ? mMoovBoxBufferOffset : mWriteOffset);
+    writeInt32(0);
+    writeFourcc(fourcc);
+}
+
+void MPEG4Writer::endBox() {
+    CHECK(!mBoxes.empty());
+    int64_t offset = mBoxes.back();
+    mBoxes.pop_back();
+    if (mMoovInMemory) {
+        uint32_t be = htonl((uint32_t)(mMoovBoxBufferOffset - offset));
+        memcpy(mMoovBoxBuffer + offset, &be, 4);
+    } else {
+        seekFile(offset);
+        writeInt32((int32_t)(mWriteOffset - offset));
+        mWriteOffset -= 4;
+        seekFile(mWriteOffset);
+    }
+}
+
+int64_t MPEG4Writer::addSample_l(android::MediaBuffer* buffer) {
+    int64_t old_offset = mWriteOffset;
+    writeToFile((const uint8_t*)buffer->data() + buffer->range_offset(), buffer->range_length());
+    mWriteOffset += buffer->range_length();
+    return old_offset;
+}
+
+int64_t MPEG4Writer::addLengthPrefixedSample_l(android::MediaBuffer* buffer) {
+    int64_t old_offset = mWriteOffset;
+    size_t length = buffer->range_length();
+    uint8_t prefix[4];
+    size_t prefixSize;
+    if (mNalLengthFour) {
+        prefix[0] = (uint8_t)(length >> 24);
+        prefix[1] = (uint8_t)(length >> 16);
+        prefix[2] = (uint8_t)(length >> 8);
+        prefix[3] = (uint8_t)length;
+        prefixSize = 4;
+    } else {
+        CHECK_LT(length, 65536u);
+        prefix[0] = (uint8_t)(length >> 8);
+        prefix[1] = (uint8_t)length;
+        prefixSize = 2;
+    }
+    // Prefix and sample in one system call, straight from the buffer.
+    writevToFile(prefix, prefixSize, (const uint8_t*)buffer->data() + buffer->range_offset(),
+                 length);
+    mWriteOffset += prefixSize + length;
+    return old_offset;
+}
+
+void MPEG4Writer::writeCompositionMatrix(int degrees) {
+    uint32_t a = 0x00010000;
+    uint32_t b = 0;
+    uint32_t c = 0;
+    uint32_t d = 0x00010000;
+    switch (degrees) {
+        case 0:
+            break;
+        case 90:
+            a = 0;
+            b = 0x00010000;
+            c = 0xFFFF0000;
+            d = 0;
+            break;
+        case 180:
+            a = 0xFFFF0000;
+            d = 0xFFFF0000;
+            break;
+        case 270:
+            a = 0;
+            b = 0xFFFF0000;
+            c = 0x00010000;
+            d = 0;
+            break;
+        default:
+            CHECK(!"Should never reach this unknown rotation");
+            break;
+    }
+    writeInt32(a);           // a
+    writeInt32(b);           // b
+    writeInt32(0);           // u
+    writeInt32(c);           // c
+    writeInt32(d);           // d
+    writeInt32(0);           // v
+    writeInt32(0);           // x
+    writeInt32(0);           // y
+    writeInt32(0x40000000);  // w
+}
+
+void MPEG4Writer::writeMoovBox(int64_t durationUs) {
+    beginBox("moov");
+    writeMvhdBox(durationUs);
+    if (mHasGeoData) writeUdtaBox();
+    for (Track* track : mTracks) track->writeTrackHeader(m32BitFileOffset);
+    endBox();
+}
+
+void MPEG4Writer::writeMvhdBox(int64_t durationUs) {
+    time_t now = time(NULL);
+    beginBox("mvhd");
+    writeInt32(0);                               // version=0, flags=0
+    writeInt32((int32_t)(now + 2082844800));     // creation time
+    writeInt32((int32_t)(now + 2082844800));     // modification time
+    writeInt32(mTimeScale);                      // mvhd timescale
+    int32_t duration = (int32_t)((durationUs * (double)mTimeScale + 5E5) / 1E6);
+    writeInt32(duration);
+    writeInt32(0x10000);  // rate: 1.0
+    writeInt16(0x100);    // volume
+    writeInt16(0);        // reserved
+    writeInt32(0);        // reserved
+    writeInt32(0);        // reserved
+    writeCompositionMatrix(0);
+    for (int i = 0; i < 6; ++i) writeInt32(0);  // predefined
+    writeInt32((int32_t)mTracks.size() + 1);    // nextTrackID
+    endBox();
+}
+
+void MPEG4Writer::writeUdtaBox() {
+    beginBox("udta");
+    writeGeoDataBox();
+    endBox();
+}
+
+// Writes "+DD.DDDD" (8 characters) without a terminating NUL.
+void MPEG4Writer::writeLatitude(int degreex10000) {
+    bool isNegative = degreex10000 < 0;
+    char sign = isNegative ? '-' : '+';
+    int wholePart = degreex10000 / 10000;
+    char str[32];
+    int n;
+    if (wholePart == 0) {
+        n = snprintf(str, sizeof(str), "%c%.2d.", sign, wholePart);
+    } else {
+        n = snprintf(str, sizeof(str), "%+.2d.", wholePart);
+    }
+    int fractionalPart = degreex10000 - (wholePart * 10000);
+    if (fractionalPart < 0) fractionalPart = -fractionalPart;
+    snprintf(str + n, sizeof(str) - n, "%.4d", fractionalPart);
+    write(str, 8);
+}
+
+// Writes "+DDD.DDDD" (9 characters) without a terminating NUL.
+void MPEG4Writer::writeLongitude(int degreex10000) {
+    bool isNegative = degreex10000 < 0;
+    char sign = isNegative ? '-' : '+';
+    int wholePart = degreex10000 / 10000;
+    char str[32];
+    int n;
+    if (wholePart == 0) {
+        n = snprintf(str, sizeof(str), "%c%.3d.", sign, wholePart);
+    } else {
+        n = snprintf(str, sizeof(str), "%+.3d.", wholePart);
+    }
+    int fractionalPart = degreex10000 - (wholePart * 10000);
+    if (fractionalPart < 0) fractionalPart = -fractionalPart;
+    snprintf(str + n, sizeof(str) - n, "%.4d", fractionalPart);
+    write(str, 9);
+}
+
+void MPEG4Writer::writeGeoDataBox() {
+    beginBox("\xA9xyz");
+    // Length 18 (0x0012) of "+DD.DDDD+DDD.DDDD/" and language code 0x15C7.
+    writeInt32(0x001215c7);
+    writeLatitude(mLatitude);
+    writeLongitude(mLongitude);
+    writeInt8(0x2F);
+    endBox();
+}
+
+}  // namespace qor
