@@ -54,7 +54,17 @@ status_t EncodeSource::pushBuffer(void* data, int32_t extra, int32_t size, int64
         ALOGE("[%s] pushBuffer called before start.", mName);
         return android::INVALID_OPERATION;
     }
-    while (mPending.busy && !mEOS) mSlotCond.wait(mLock);
+    // A producer is the game's capture or audio thread: if the encoder has
+    // stopped reading (it failed), the slot never frees and the push gives
+    // up instead of freezing the game.
+    while (mPending.busy && !mEOS) {
+        if (mSlotCond.waitRelative(mLock, kMaxSlotWaitNs) == android::TIMED_OUT && mPending.busy &&
+            !mEOS) {
+            ALOGW("[%s] pushBuffer gave up: the encoder has not read for %d ms.", mName,
+                  (int)(kMaxSlotWaitNs / 1000000));
+            return -1;
+        }
+    }
     // No reader will take the slot again after end of stream.
     if (mEOS) return -1;
     mPending.data = data;

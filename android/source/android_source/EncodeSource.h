@@ -32,7 +32,8 @@ public:
 
     // Offers one buffer; waits while the pending slot is full. Returns 0,
     // -38 before the encoder started the source, or -1 when end of stream
-    // released the wait (the buffer was not stored).
+    // released the wait or the encoder stopped reading (the buffer was not
+    // stored).
     status_t pushBuffer(void* data, int32_t extra, int32_t size, int64_t timeUs);
 
     // End of stream: wakes the reader and any producer waiting for the slot.
@@ -42,6 +43,9 @@ protected:
     ~EncodeSource() override;
 
 private:
+    // Longest wait for the slot: far above any frame's encoding time.
+    static const int64_t kMaxSlotWaitNs = 2000000000LL;
+
     struct BufferSlot {
         void* data;
         int32_t size;

@@ -182,7 +182,7 @@ status_t OMXCodec::isColorFormatSupported(OMX_COLOR_FORMATTYPE colorFormat, int 
         if (portFormat.eColorFormat == colorFormat) return OK;
         portFormat.nIndex = ++index;
         if (index >= 1000) {
-            ALOGE("[%s] More than %u color formats are supported???", mComponentName, index);
+            ALOGE("[%s] More than %u color formats are supported???", mComponentName, (unsigned)index);
             break;
         }
     }

@@ -194,11 +194,34 @@ bool AvcEncoderComponent::profileLevelListed(OMX_U32 profile, OMX_U32 level) con
     return false;
 }
 
+// Vendor components size their input buffers by their own rules (plane
+// alignment, page rounding), which can exceed what the planes need.
+static size_t vendorInputBufferSize(OMX_U32 colorFormat, size_t w, size_t h) {
+    auto align = [](size_t x, size_t n) { return (x + n - 1) & ~(n - 1); };
+    switch (colorFormat) {
+        case 0x7FA30C04:  // Qualcomm 32m: 128-byte rows, 32-row luma, 4 KiB pages
+            return (align(w, 128) * (align(h, 32) + align((h + 1) / 2, 16)) + 8191) & ~(size_t)4095;
+        case 0x7FA30C03:  // Qualcomm 64x32 tiles, planes on 8 KiB
+            return align(align(h, 32) * align(w, 128), 8192) +
+                   align(align(w, 128) * align(h / 2, 32), 8192);
+        case 0x7FA30C00: {  // Qualcomm YVU, one page of slack
+            size_t product = h * align(w, 16);
+            return (product + product / 2 + 4096) & ~(size_t)4095;
+        }
+        case 0x7FC00002:  // Samsung NV12 tiled, 32-row planes
+            return (align(h, 32) + align(h / 2, 32)) * align(w, 16);
+        default:
+            return 0;
+    }
+}
+
 void AvcEncoderComponent::updateBufferSizes() {
     OMX_PARAM_PORTDEFINITIONTYPE& in = mPorts[kInputPort].mDef;
     const OMX_VIDEO_PORTDEFINITIONTYPE& v = in.format.video;
     size_t extent = inputFrameExtent(v.eColorFormat, v.nFrameWidth, v.nFrameHeight, v.nStride,
                                      v.nSliceHeight);
+    size_t vendor = vendorInputBufferSize(v.eColorFormat, v.nFrameWidth, v.nFrameHeight);
+    if (extent < vendor) extent = vendor;
     if (in.nBufferSize < extent) in.nBufferSize = extent;
     OMX_PARAM_PORTDEFINITIONTYPE& out = mPorts[kOutputPort].mDef;
     OMX_U32 minOut = outputBufferSize(v.nFrameWidth, v.nFrameHeight);

@@ -87,8 +87,9 @@ void OmxComponent::stopWorker() {
 bool OmxComponent::checkStruct(const void* params, size_t size, size_t expected) {
     if (params == nullptr || size != expected) return false;
     const OMX_U32* nSize = static_cast<const OMX_U32*>(params);
-    const OMX_VERSIONTYPE* version =
-        reinterpret_cast<const OMX_VERSIONTYPE*>(static_cast<const uint8_t*>(params) + 4);
+    // nVersion follows nSize, whose width is OMX_U32's (8 bytes on LP64 hosts).
+    const OMX_VERSIONTYPE* version = reinterpret_cast<const OMX_VERSIONTYPE*>(
+        static_cast<const uint8_t*>(params) + sizeof(OMX_U32));
     return *nSize == expected && version->s.nVersionMajor == 1;
 }
 
@@ -96,7 +97,7 @@ void OmxComponent::initHeader(void* params, size_t size) {
     memset(params, 0, size);
     *static_cast<OMX_U32*>(params) = size;
     OMX_VERSIONTYPE* version =
-        reinterpret_cast<OMX_VERSIONTYPE*>(static_cast<uint8_t*>(params) + 4);
+        reinterpret_cast<OMX_VERSIONTYPE*>(static_cast<uint8_t*>(params) + sizeof(OMX_U32));
     version->s.nVersionMajor = 1;
     version->s.nVersionMinor = 0;
 }
