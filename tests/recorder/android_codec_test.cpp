@@ -211,12 +211,13 @@ TEST_F(RecorderTest, PushesNeedStartedStateSizeAndPositiveTime) {
     EXPECT_EQ(1, lines("[audio] state 'STARTED' size 0 timestamp 7"));
     EXPECT_EQ(0, mRecorder->pushVideoBuffer(mFrame, 64, 64, 1000));
     EXPECT_EQ(0, mRecorder->pushAudioBuffer(mFrame, 0, 64, 1000));
-    // The second push waits until the first was read; a buffer still pending
-    // at stop is dropped.
     EXPECT_EQ(0, mRecorder->pushVideoBuffer(mFrame, 64, 64, 2000));
     EXPECT_EQ(0, mRecorder->stop());
-    ASSERT_GE(gFactory.lastVideo->records().size(), 1u);
+    // Every accepted buffer reached the encoder, the last one too.
+    ASSERT_EQ(2u, gFactory.lastVideo->records().size());
     EXPECT_EQ(1000, gFactory.lastVideo->records()[0].timeUs);
+    EXPECT_EQ(2000, gFactory.lastVideo->records()[1].timeUs);
+    EXPECT_EQ(1u, gFactory.lastAudio->records().size());
 }
 
 TEST_F(RecorderTest, WriterFailuresLeaveOrEndTheRecordingAsTheyShould) {

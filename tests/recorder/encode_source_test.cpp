@@ -98,18 +98,29 @@ TEST_F(EncodeSourceTest, EndOfStreamWakesAWaitingReaderThenRefusesReads) {
     EXPECT_EQ(1, host::logCount("[video:215] EncodeSource read no more data."));
 }
 
-TEST_F(EncodeSourceTest, EndOfStreamDropsThePendingBufferAndReleasesAWaitingProducer) {
+TEST_F(EncodeSourceTest, EndOfStreamDeliversThePendingBufferAndReleasesAWaitingProducer) {
     mSource->start();
     EXPECT_EQ(0, mSource->pushBuffer(mFrames[0], 0, 16, 1));
     auto producer = std::async(std::launch::async,
                                [&] { return mSource->pushBuffer(mFrames[1], 0, 16, 2); });
     EXPECT_TRUE(stillBlocked(producer));
     mSource->signalEOS();
-    EXPECT_EQ(-1, producer.get());
+    EXPECT_EQ(-1, producer.get());  // not accepted, so not owed to the file
+    // The accepted buffer still reaches the encoder, then the stream ends.
     MediaBuffer* buffer = nullptr;
+    ASSERT_EQ(android::OK, mSource->read(&buffer));
+    EXPECT_EQ(mFrames[0], buffer->data());
+    buffer->release();
     EXPECT_EQ(android::ERROR_END_OF_STREAM, mSource->read(&buffer));
     EXPECT_EQ(nullptr, buffer);
     EXPECT_EQ(-1, mSource->pushBuffer(mFrames[2], 0, 16, 3));
+}
+
+TEST_F(EncodeSourceTest, PushGivesUpWhenTheEncoderStopsReading) {
+    mSource->start();
+    EXPECT_EQ(0, mSource->pushBuffer(mFrames[0], 0, 16, 1));
+    EXPECT_EQ(-1, mSource->pushBuffer(mFrames[1], 0, 16, 2));
+    EXPECT_EQ(1, host::logCount("[video] pushBuffer gave up: the encoder has not read for 2000 ms."));
 }
 
 TEST_F(EncodeSourceTest, ManyBuffersPassInOrderBetweenTwoThreads) {

@@ -79,13 +79,15 @@ status_t EncodeSource::pushBuffer(void* data, int32_t extra, int32_t size, int64
 status_t EncodeSource::read(MediaBuffer** buffer, const ReadOptions* /*options*/) {
     *buffer = nullptr;
     Mutex::Autolock autoLock(mLock);
-    if (!mStarted || mEOS) {
+    // A buffer accepted before the end of the stream is still delivered: the
+    // game was told it would be recorded.
+    if (!mStarted || (mEOS && !mPending.busy)) {
         ALOGI("[%s:%d] EncodeSource read no more data.", mName, 215);
         return android::ERROR_END_OF_STREAM;
     }
     while (!mPending.busy) {
         mDataCond.wait(mLock);
-        if (mEOS) {
+        if (mEOS && !mPending.busy) {
             ALOGI("[%s:%d] EncodeSource read no more data.", mName, 224);
             return android::ERROR_END_OF_STREAM;
         }
