@@ -36,6 +36,7 @@ size_t getFrameSize(OMX_COLOR_FORMATTYPE colorFormat, int32_t width, int32_t hei
         case OMX_COLOR_Format32bitARGB8888:
             return base * 4;
         case OMX_COLOR_FormatYUV420Planar:
+        case OMX_COLOR_FormatVendorPlanar7FA:  // chosen by the set-up like any 4:2:0 format
         case OMX_COLOR_FormatYUV420SemiPlanar:
         case OMX_TI_COLOR_FormatYUV420PackedSemiPlanar:
         case OMX_COLOR_FormatAndroidOpaque:

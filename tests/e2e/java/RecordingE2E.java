@@ -1,0 +1,299 @@
+import cn.lumokast.recorder.Mp4Muxer;
+
+import java.io.ByteArrayOutputStream;
+import java.io.InputStream;
+import java.nio.ByteBuffer;
+import java.nio.ByteOrder;
+import java.nio.charset.StandardCharsets;
+import java.util.ArrayList;
+import java.util.HashMap;
+import java.util.List;
+import java.util.Map;
+
+/**
+ * Records through the Mp4Muxer natives from a real JVM, the way a game does
+ * (frames and PCM in real time), then checks the file with ffprobe and
+ * ffmpeg, which nobody here wrote: the tracks, exactly the accepted frames in
+ * order (a frame number is drawn into each frame), every decoded frame close
+ * to the pushed one (luma PSNR), the audio length and the tracks' alignment.
+ *
+ * Usage: RecordingE2E out.mp4 key=value...   (width, height, fps, seconds,
+ * rate, channels, video=0, audio=0, invert=1, pauseAt=N, second=1)
+ */
+public final class RecordingE2E {
+    private static int failures = 0;
+    private static final double MIN_PSNR = 30.0;
+    private static final int BITS = 12;
+
+    public static void main(String[] args) throws Exception {
+        String out = args[0];
+        Map<String, String> opt = new HashMap<>();
+        for (int i = 1; i < args.length; i++) {
+            String[] kv = args[i].split("=", 2);
+            opt.put(kv[0], kv[1]);
+        }
+        Spec spec = new Spec(opt);
+        expect(0, Mp4Muxer.init(null), "init");
+        expect(1, Mp4Muxer.isAvailable(), "isAvailable");
+        if (spec.secondRecording) {
+            Spec small = new Spec(opt);
+            small.width = spec.width / 2;
+            small.height = spec.height / 2;
+            Result first = record(out.replace(".mp4", "_first.mp4"), small);
+            verify(first, small);
+        }
+        Result result = record(out, spec);
+        verify(result, spec);
+        if (failures > 0) {
+            System.err.println(failures + " check(s) failed");
+            System.exit(1);
+        }
+        System.out.println("passed: " + out);
+    }
+
+    static final class Spec {
+        int width, height, fps, seconds, rate, channels, pauseAt;
+        boolean video, audio, invert, secondRecording;
+
+        Spec(Map<String, String> o) {
+            width = Integer.parseInt(o.getOrDefault("width", "320"));
+            height = Integer.parseInt(o.getOrDefault("height", "240"));
+            fps = Integer.parseInt(o.getOrDefault("fps", "30"));
+            seconds = Integer.parseInt(o.getOrDefault("seconds", "2"));
+            rate = Integer.parseInt(o.getOrDefault("rate", "44100"));
+            channels = Integer.parseInt(o.getOrDefault("channels", "2"));
+            video = !"0".equals(o.get("video"));
+            audio = !"0".equals(o.get("audio"));
+            invert = "1".equals(o.get("invert"));
+            pauseAt = Integer.parseInt(o.getOrDefault("pauseAt", "-1"));
+            secondRecording = "1".equals(o.get("second"));
+        }
+    }
+
+    static final class Result {
+        String path;
+        List<Integer> acceptedFrames = new ArrayList<>();
+        long pcmBytes;
+    }
+
+    private static void check(boolean ok, String what) {
+        if (!ok) {
+            failures++;
+            System.err.println("FAILED: " + what);
+        }
+    }
+
+    private static void expect(long want, long got, String what) {
+        check(want == got, what + ": want " + want + ", got " + got);
+    }
+
+    /** The picture of frame {@code n}: a moving gradient, the number in the top band. */
+    static int rgbAt(int n, int x, int y, int w, int h) {
+        int band = Math.max(h / 12, 8);
+        if (y < band) {
+            int block = x * 16 / w;
+            if (block < BITS) {
+                int bx = x - block * w / 16;
+                int edge = Math.max(w / 64, 2);
+                boolean inner = bx > edge && bx < w / 16 - edge && y > band / 4 && y < band * 3 / 4;
+                if (!inner) return 0x808080;
+                return ((n >> block) & 1) != 0 ? 0xFFFFFF : 0x000000;
+            }
+            return 0x808080;
+        }
+        int r = (x * 255 / w + n * 3) & 255;
+        int g = (y * 255 / h) & 255;
+        int b = ((x + y) * 128 / (w + h) + n * 5) & 255;
+        return (r << 16) | (g << 8) | b;
+    }
+
+    static short rgb565(int rgb) {
+        int r = (rgb >> 16) & 255, g = (rgb >> 8) & 255, b = rgb & 255;
+        return (short) (((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3));
+    }
+
+    /** Luma of the RGB565 value, BT.601 limited range. */
+    static int luma565(short p) {
+        int v = p & 0xFFFF;
+        int r = ((v >> 11) & 31) * 255 / 31, g = ((v >> 5) & 63) * 255 / 63, b = (v & 31) * 255 / 31;
+        return ((66 * r + 129 * g + 25 * b + 128) >> 8) + 16;
+    }
+
+    static void fillFrame(ByteBuffer buf, int n, int w, int h, boolean invert) {
+        buf.clear();
+        for (int row = 0; row < h; row++) {
+            int y = invert ? h - 1 - row : row;
+            for (int x = 0; x < w; x++) buf.putShort(rgb565(rgbAt(n, x, y, w, h)));
+        }
+        buf.flip();
+    }
+
+    static Result record(String path, Spec s) throws Exception {
+        Result result = new Result();
+        result.path = path;
+        new java.io.File(path).delete();
+        if (s.video) expect(0, Mp4Muxer.setVideoParameter(s.width, s.height, s.fps, 4000000, 1, s.invert ? 1 : 0), "video parameters");
+        if (s.audio) expect(0, Mp4Muxer.setAudioParameter(s.rate, s.channels, 96000), "audio parameters");
+        Mp4Muxer.start(path);
+        expect(1, Mp4Muxer.getStatus(), "recording started");
+
+        ByteBuffer frame = ByteBuffer.allocateDirect(s.width * s.height * 2).order(ByteOrder.LITTLE_ENDIAN);
+        int framesTotal = s.fps * s.seconds + 1;
+        int samplesPerFrame = s.rate / s.fps;
+        byte[] pcm = new byte[samplesPerFrame * s.channels * 2];
+        long sample = 0;
+        long t0 = System.nanoTime();
+        boolean paused = false;
+        for (int n = 0; n < framesTotal; n++) {
+            if (n == s.pauseAt) {
+                expect(0, Mp4Muxer.pause(1), "pause");
+                paused = true;
+            }
+            if (s.video) {
+                fillFrame(frame, n, s.width, s.height, s.invert);
+                int r = Mp4Muxer.pushVideo(frame, s.width * s.height * 2, 0);
+                if (paused) {
+                    expect(-1, r, "push while paused");
+                } else if (n > 0) {
+                    expect(0, r, "pushVideo " + n);
+                    if (r == 0) result.acceptedFrames.add(n);
+                }
+            }
+            if (s.audio) {
+                for (int i = 0; i < samplesPerFrame; i++, sample++) {
+                    short v = (short) (6000 * Math.sin(2 * Math.PI * 440 * sample / s.rate));
+                    for (int c = 0; c < s.channels; c++) {
+                        pcm[(i * s.channels + c) * 2] = (byte) v;
+                        pcm[(i * s.channels + c) * 2 + 1] = (byte) (v >> 8);
+                    }
+                }
+                Mp4Muxer.pushAudio(pcm, 0, pcm.length);
+                if (!paused) result.pcmBytes += pcm.length;
+            }
+            long due = t0 + (long) (n + 1) * 1_000_000_000L / s.fps;
+            long wait = due - System.nanoTime();
+            if (wait > 0) Thread.sleep(wait / 1_000_000, (int) (wait % 1_000_000));
+        }
+        expect(0, Mp4Muxer.stop(), "stop");
+        expect(0, Mp4Muxer.getStatus(), "stopped");
+        return result;
+    }
+
+    static String run(String... cmd) throws Exception {
+        Process p = new ProcessBuilder(cmd).redirectError(ProcessBuilder.Redirect.INHERIT).start();
+        String text = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+        p.waitFor();
+        return text;
+    }
+
+    /** stream index -> key -> value, from ffprobe's flat output. */
+    static Map<String, String> probe(String path) throws Exception {
+        String text = run("ffprobe", "-v", "error", "-count_frames", "-show_entries",
+                "stream=codec_type,codec_name,codec_tag_string,nb_read_frames,duration,start_time,width,height",
+                "-of", "flat", path);
+        Map<String, String> m = new HashMap<>();
+        for (String line : text.split("\n")) {
+            int eq = line.indexOf('=');
+            if (eq > 0) m.put(line.substring(0, eq), line.substring(eq + 1).replace("\"", ""));
+        }
+        return m;
+    }
+
+    static String streamOf(Map<String, String> m, String type) {
+        for (int i = 0; i < 4; i++) {
+            if (type.equals(m.get("streams.stream." + i + ".codec_type"))) return "streams.stream." + i + ".";
+        }
+        return null;
+    }
+
+    static void verify(Result r, Spec s) throws Exception {
+        Map<String, String> m = probe(r.path);
+        String v = streamOf(m, "video"), a = streamOf(m, "audio");
+        check((v != null) == s.video, "video track present: " + (v != null));
+        check((a != null) == s.audio, "audio track present: " + (a != null));
+        if (v != null) {
+            check("avc1".equals(m.get(v + "codec_tag_string")), "avc1 track");
+            expect(s.width, Long.parseLong(m.get(v + "width")), "width");
+            expect(s.height, Long.parseLong(m.get(v + "height")), "height");
+            long frames = Long.parseLong(m.get(v + "nb_read_frames"));
+            if (s.pauseAt < 0) {
+                expect(r.acceptedFrames.size(), frames, "video frames");
+            } else {
+                // Frames still inside the encoder when the recording pauses
+                // are left out; the file holds the ones before them.
+                check(frames <= r.acceptedFrames.size() && frames >= r.acceptedFrames.size() - 3,
+                      "video frames before the pause: " + frames + " of " + r.acceptedFrames.size());
+                while (r.acceptedFrames.size() > frames) r.acceptedFrames.remove(r.acceptedFrames.size() - 1);
+            }
+            verifyPictures(r, s);
+        }
+        if (a != null) {
+            check("mp4a".equals(m.get(a + "codec_tag_string")), "mp4a track");
+            double pushed = (double) r.pcmBytes / (s.rate * s.channels * 2);
+            double got = Double.parseDouble(m.get(a + "duration"));
+            double slack = 1024.0 / s.rate + 1e-3;
+            if (s.pauseAt >= 0) {
+                check(got <= pushed + slack && got >= pushed - 0.15,
+                      "audio before the pause lasts " + got + " s for " + pushed + " s of PCM");
+            } else {
+                check(Math.abs(got - pushed) <= slack,
+                      "audio lasts " + got + " s for " + pushed + " s of PCM");
+            }
+        }
+        if (v != null && a != null) {
+            double vs = Double.parseDouble(m.get(v + "start_time"));
+            double as = Double.parseDouble(m.get(a + "start_time"));
+            check(Math.abs(vs - as) <= 1.0 / s.fps, "tracks start together: " + vs + " vs " + as);
+        }
+    }
+
+    static void verifyPictures(Result r, Spec s) throws Exception {
+        // Planar 4:2:0 as the encoder produced it: the luma plane is compared
+        // as it is, without any range or colour conversion.
+        Process p = new ProcessBuilder("ffmpeg", "-v", "error", "-i", r.path, "-fps_mode", "passthrough", "-f", "rawvideo",
+                "-pix_fmt", "yuv420p", "-").redirectError(ProcessBuilder.Redirect.INHERIT).start();
+        InputStream in = p.getInputStream();
+        int w = s.width, h = s.height;
+        byte[] y = new byte[w * h];
+        byte[] chroma = new byte[2 * ((w + 1) / 2) * ((h + 1) / 2)];
+        int k = 0;
+        double worst = 1e9;
+        while (true) {
+            int got = in.readNBytes(y, 0, y.length);
+            if (got < y.length || in.readNBytes(chroma, 0, chroma.length) < chroma.length) break;
+            int expectedN = k < r.acceptedFrames.size() ? r.acceptedFrames.get(k) : -1;
+            int decodedN = readNumber(y, w, h);
+            expect(expectedN, decodedN, "frame " + k + " number");
+            double psnr = psnr(y, expectedN, w, h);
+            worst = Math.min(worst, psnr);
+            k++;
+        }
+        p.waitFor();
+        expect(r.acceptedFrames.size(), k, "decoded frames");
+        check(worst >= MIN_PSNR, "worst luma PSNR " + worst + " dB");
+        System.out.printf("%s: %d frames, worst luma PSNR %.1f dB%n", r.path, k, worst);
+    }
+
+    static int readNumber(byte[] y, int w, int h) {
+        int band = Math.max(h / 12, 8);
+        int n = 0;
+        for (int bit = 0; bit < BITS; bit++) {
+            int cx = bit * w / 16 + w / 32, cy = band / 2;
+            if ((y[cy * w + cx] & 255) > 128) n |= 1 << bit;
+        }
+        return n;
+    }
+
+    static double psnr(byte[] y, int n, int w, int h) {
+        double se = 0;
+        for (int row = 0; row < h; row++) {
+            for (int x = 0; x < w; x++) {
+                int want = luma565(rgb565(rgbAt(n, x, row, w, h)));
+                int d = (y[row * w + x] & 255) - want;
+                se += d * d;
+            }
+        }
+        double mse = se / (w * h);
+        return mse == 0 ? 99 : 10 * Math.log10(255.0 * 255.0 / mse);
+    }
+}
