@@ -112,7 +112,7 @@ void nativeInitCapturer(JNIEnv*, jobject, jint width, jint height, jint texture,
     LKLOGD("width(%d) height(%d)", width, height);
 
     if (g_graphicBuffer == nullptr) {
-        LKLOGD(write ? "writeLock: true" : "writeLock: false");
+        LKLOGD("writeLock: %s", write ? "true" : "false");
         errno = 0;
         g_graphicBuffer = new (std::nothrow) GraphicBuffer(
             width, height, android::PIXEL_FORMAT_RGB_565, write ? kCreateUsageWrite : kCreateUsageRead);
