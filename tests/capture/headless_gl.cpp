@@ -87,6 +87,10 @@ bool HeadlessGl::create(int clientVersion, bool surfaces) {
     return egl<PFNEGLMAKECURRENTPROC>("eglMakeCurrent")(mDisplay, mDraw, mRead, mContext);
 }
 
+bool HeadlessGl::makeCurrent() {
+    return egl<PFNEGLMAKECURRENTPROC>("eglMakeCurrent")(mDisplay, mDraw, mRead, mContext);
+}
+
 void HeadlessGl::destroy() {
     if (mContext == EGL_NO_CONTEXT) return;
     egl<PFNEGLMAKECURRENTPROC>("eglMakeCurrent")(mDisplay, EGL_NO_SURFACE, EGL_NO_SURFACE,

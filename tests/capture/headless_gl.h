@@ -20,6 +20,9 @@ public:
     // `surfaces`, on two pbuffers (draw and read) instead of none.
     bool create(int clientVersion, bool surfaces = false);
     void destroy();
+    // Makes this context current again (after another one was).
+    bool makeCurrent();
+    EGLContext context() const { return mContext; }
     int clientVersion() const { return mVersion; }
     EGLDisplay display() const { return mDisplay; }
     EGLSurface drawSurface() const { return mDraw; }
