@@ -57,6 +57,30 @@ public final class CaptureJvmTest {
         LumoKastNative.captureFrameByfbo(fbo, false, small);
         check(untouched(small), "a small direct buffer gets nothing");
 
+        // The rest of the table: another screen, drawTexture, and the
+        // texture-based capture.
+        int other = GlHelper.makeScreenFbo(w, h);
+        LumoKastNative.setScreenFbo(other);
+        LumoKastNative.setScreenRbo(0);
+        LumoKastNative.unbineFbo(fbo, other);
+        check(GlHelper.framebufferBinding() == other && GlHelper.screenMismatches(w, h, false) == 0,
+                "setScreenFbo makes unbineFbo draw there");
+        int copy = LumoKastNative.prepareFbo(w, h, 1f, 1f);
+        LumoKastNative.drawTexture(copy, LumoKastNative.getTextureByFbo(fbo));
+        check(GlHelper.framebufferBinding() == other, "drawTexture rebinds the screen");
+        LumoKastNative.bineFbo(copy);
+        check(GlHelper.screenMismatches(w, h, false) == 0, "drawTexture copies the texture");
+
+        LumoKastNative.stopCapturer();
+        int texture = LumoKastNative.getTextureByFbo(copy);
+        LumoKastNative.initCapturer(w, h, texture, false);
+        LumoKastNative.reBindGraphicBuffer();
+        LumoKastNative.bineFbo(copy);
+        GlHelper.drawPicture(w, h);
+        ByteBuffer byTexture = filled(ByteBuffer.allocateDirect(w * h * 2));
+        LumoKastNative.captureFrame(w, h, texture, false, byTexture);
+        check(GlHelper.frameMismatches(byTexture, w, h) == 0, "captureFrame after initCapturer");
+
         LumoKastNative.stopCapturer();
         LumoKastNative.deleteAllFbo();
         check(LumoKastNative.getTextureByFbo(fbo) == -1, "deleteAllFbo");
@@ -98,7 +122,16 @@ public final class CaptureJvmTest {
         check(GlHelper.screenMismatches(size, size, true) == 0, "picture mirrored on the screen");
         LumoKastNative.captureFrameByfboOES(fbo, true, frame);
         check(GlHelper.frameMismatches(frame, size, size) == 0, "captured frame");
+        check(LumoKastNative.getTextureByFboOES(fbo) > 0, "getTextureByFboOES");
+        int other = GlHelper.makeScreenFbo(size, size);
+        LumoKastNative.setScreenFboOES(other);
+        LumoKastNative.setScreenRboOES(0);
+        LumoKastNative.unbineFboOES(fbo, other);
+        check(GlHelper.framebufferBinding() == other && GlHelper.screenMismatches(size, size, true) == 0,
+                "setScreenFboOES makes unbineFboOES draw there");
         LumoKastNative.stopCapturer();
+        LumoKastNative.deleteFboOES(fbo);
+        check(LumoKastNative.getTextureByFboOES(fbo) == -1, "deleteFboOES");
         LumoKastNative.deleteAllFboOES();
     }
 
