@@ -1,0 +1,230 @@
+// GraphicBuffer capturer: the capture FBO's texture shares its pixels with a
+// GraphicBuffer through an EGLImage, so a frame is read with a lock and one
+// copy. EGL is reached through shims over the library named by "LIBEGL".
+#include "lumokast_egl.h"
+
+#include <dlfcn.h>
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <GLES2/gl2.h>
+#include <GLES2/gl2ext.h>
+#include <ui/PixelFormat.h>
+
+#include "lumokast_log.h"
+
+using android::GraphicBuffer;
+using android::sp;
+
+#ifndef EGL_NATIVE_BUFFER_ANDROID
+#define EGL_NATIVE_BUFFER_ANDROID 0x3140
+#endif
+
+namespace {
+const uint32_t kCreateUsageWrite = 0x130;  // HW_TEXTURE | SW_WRITE_OFTEN
+const uint32_t kCreateUsageRead = 0x103;   // HW_TEXTURE | SW_READ_OFTEN
+const uint32_t kLockUsageWrite = 0x30;     // SW_WRITE_OFTEN
+const uint32_t kLockUsageRead = 0x03;      // SW_READ_OFTEN
+const EGLint kImageAttribs[] = {EGL_IMAGE_PRESERVED_KHR, EGL_TRUE, EGL_NONE, EGL_NONE};
+}  // namespace
+
+sp<GraphicBuffer> g_graphicBuffer;
+EGLImageKHR g_eglImage = EGL_NO_IMAGE_KHR;
+int g_capturerReady = 0;
+uint8_t g_rebindRequested = 0;
+void* g_eglLibrary = nullptr;
+uint8_t g_swapToggle = 0;
+
+static void* eglLibrary() {
+    if (g_eglLibrary == nullptr) {
+        const char* path = getenv("LIBEGL");
+        g_eglLibrary = dlopen(path ? path : "libEGL.so", RTLD_LAZY);
+    }
+    return g_eglLibrary;
+}
+
+// The platform function of that name, looked up at every call.
+template <typename F>
+static F eglFunction(const char* name) {
+    void* library = eglLibrary();
+    return library ? reinterpret_cast<F>(dlsym(library, name)) : nullptr;
+}
+
+void* lumokastGetProcAddress(const char* name) {
+    auto getProcAddress = eglFunction<PFNEGLGETPROCADDRESSPROC>("eglGetProcAddress");
+    return getProcAddress ? reinterpret_cast<void*>(getProcAddress(name)) : nullptr;
+}
+
+extern "C" {
+
+EGLint eglGetError(void) {
+    auto f = eglFunction<PFNEGLGETERRORPROC>("eglGetError");
+    return f ? f() : 0;
+}
+
+EGLDisplay eglGetDisplay(EGLNativeDisplayType) {
+    auto f = eglFunction<PFNEGLGETDISPLAYPROC>("eglGetDisplay");
+    return f ? f(EGL_DEFAULT_DISPLAY) : EGL_NO_DISPLAY;
+}
+
+EGLDisplay eglGetCurrentDisplay(void) {
+    auto f = eglFunction<PFNEGLGETCURRENTDISPLAYPROC>("eglGetCurrentDisplay");
+    return f ? f() : EGL_NO_DISPLAY;
+}
+
+EGLSurface eglGetCurrentSurface(EGLint readdraw) {
+    auto f = eglFunction<PFNEGLGETCURRENTSURFACEPROC>("eglGetCurrentSurface");
+    return f ? f(readdraw) : EGL_NO_SURFACE;
+}
+
+EGLBoolean eglSwapBuffers(EGLDisplay dpy, EGLSurface surface) {
+    auto f = eglFunction<PFNEGLSWAPBUFFERSPROC>("eglSwapBuffers");
+    return f ? f(dpy, surface) : EGL_FALSE;
+}
+
+EGLBoolean eglDestroyImageKHR(EGLDisplay dpy, EGLImageKHR image) {
+    auto f = eglFunction<PFNEGLDESTROYIMAGEKHRPROC>("eglDestroyImageKHR");
+    return f ? f(dpy, image) : EGL_FALSE;
+}
+
+EGLBoolean nativeSwapBuffers(void) {
+    g_swapToggle ^= 1;
+    EGLint which = g_swapToggle ? EGL_DRAW : EGL_READ;
+    return eglSwapBuffers(eglGetCurrentDisplay(), eglGetCurrentSurface(which));
+}
+
+}  // extern "C"
+
+static PFNGLEGLIMAGETARGETTEXTURE2DOESPROC imageTargetTexture2D() {
+    static PFNGLEGLIMAGETARGETTEXTURE2DOESPROC fn = nullptr;
+    if (fn == nullptr) {
+        fn = reinterpret_cast<PFNGLEGLIMAGETARGETTEXTURE2DOESPROC>(
+            lumokastGetProcAddress("glEGLImageTargetTexture2DOES"));
+    }
+    return fn;
+}
+
+void nativeInitCapturer(JNIEnv*, jobject, jint width, jint height, jint texture,
+                        jboolean writeLock) {
+    if (g_capturerReady) return;
+    bool write = (writeLock & 0xFF) != 0;
+    LKLOGD("width(%d) height(%d)", width, height);
+
+    if (g_graphicBuffer == nullptr) {
+        LKLOGD("writeLock: %s", write ? "true" : "false");
+        errno = 0;
+        g_graphicBuffer = new (std::nothrow) GraphicBuffer(
+            width, height, android::PIXEL_FORMAT_RGB_565, write ? kCreateUsageWrite : kCreateUsageRead);
+        if (g_graphicBuffer == nullptr) {
+            LKLOGD("create GraphicBuffer failed: %s(%d)", strerror(errno), errno);
+            return;
+        }
+    }
+    android::status_t status = g_graphicBuffer->initCheck();
+    if (status != android::NO_ERROR) {
+        LKLOGD("Error: %s", strerror(-status));
+        return;
+    }
+    LKLOGD("create GraphicBuffer successful");
+    errno = 0;
+    ANativeWindowBuffer* nativeBuffer = g_graphicBuffer->getNativeBuffer();
+    if (nativeBuffer == nullptr) {
+        LKLOGD("getNativeBuffer failed: %s(%d)", strerror(errno), errno);
+        return;
+    }
+    LKLOGD("getNativeBuffer successful");
+
+    if (g_eglImage == EGL_NO_IMAGE_KHR) {
+        EGLDisplay display = eglGetCurrentDisplay();
+        auto createImage = eglFunction<PFNEGLCREATEIMAGEKHRPROC>("eglCreateImageKHR");
+        errno = 0;
+        EGLImageKHR image = EGL_NO_IMAGE_KHR;
+        if (createImage) {
+            image = createImage(display, EGL_NO_CONTEXT, EGL_NATIVE_BUFFER_ANDROID,
+                                (EGLClientBuffer)nativeBuffer, kImageAttribs);
+        }
+        if (image == EGL_NO_IMAGE_KHR) {
+            int err = errno;
+            LKLOGD("eglCreateImageKHR failed: %s(%d) glGetError(%d)", strerror(err), err,
+                   eglGetError());
+            return;
+        }
+        g_eglImage = image;
+    }
+    LKLOGD("eglCreateImageKHR successful image %p", g_eglImage);
+
+    glBindTexture(GL_TEXTURE_2D, texture);
+    LKLOGD("glBindTexture successful image err(%d)", glGetError());
+
+    PFNGLEGLIMAGETARGETTEXTURE2DOESPROC attach = imageTargetTexture2D();
+    if (attach == nullptr) {
+        LKLOGD("glEGLImageTargetTexture2DOES not found");
+        return;
+    }
+    attach(GL_TEXTURE_2D, (GLeglImageOES)g_eglImage);
+    EGLint eglError = eglGetError();
+    // A refused attachment shows as a GL error; EGL reports nothing for it.
+    GLenum glError = glGetError();
+    if (eglError == EGL_SUCCESS && glError == GL_NO_ERROR) {
+        g_capturerReady = 1;
+        return;
+    }
+    if (eglError != EGL_SUCCESS) {
+        LKLOGD("glEGLImageTargetTexture2DOES successful image err(%d)", eglError);
+    } else {
+        LKLOGD("glEGLImageTargetTexture2DOES failed glGetError(%d)", glError);
+    }
+}
+
+void captureFrameInto(jint width, jint height, jint texture, jboolean writeLock,
+                      const DirectBuffer& dst) {
+    if (!g_capturerReady) {
+        nativeInitCapturer(nullptr, nullptr, width, height, texture, writeLock);
+    } else if (g_rebindRequested) {
+        glBindTexture(GL_TEXTURE_2D, texture);
+        PFNGLEGLIMAGETARGETTEXTURE2DOESPROC attach = imageTargetTexture2D();
+        if (attach) attach(GL_TEXTURE_2D, (GLeglImageOES)g_eglImage);
+    }
+    if (!g_capturerReady) return;
+
+    if (dst.address == nullptr) return;
+    int64_t bytes = (int64_t)width * height * 2;
+    // The copy is one block from the start of the buffer: it must fit both.
+    int64_t available = (int64_t)g_graphicBuffer->getStride() * g_graphicBuffer->getHeight() * 2;
+    if (width < 0 || height < 0 || bytes > available) {
+        LKLOGD("frame %dx%d larger than the GraphicBuffer (%lld bytes)", width, height,
+               (long long)available);
+        return;
+    }
+    if (!directBufferFits(dst, bytes)) return;
+    bool write = (writeLock & 0xFF) != 0;
+    void* pixels = nullptr;
+    if (g_graphicBuffer->lock(write ? kLockUsageWrite : kLockUsageRead, &pixels) !=
+            android::NO_ERROR ||
+        pixels == nullptr) {
+        LKLOGD("GraphicBuffer lock failed");
+        return;
+    }
+    memcpy(dst.address, pixels, bytes);
+    g_graphicBuffer->unlock();
+}
+
+void nativeCaptureFrame(JNIEnv* env, jobject, jint width, jint height, jint texture,
+                        jboolean writeLock, jobject buffer) {
+    captureFrameInto(width, height, texture, writeLock, directBufferOf(env, buffer));
+}
+
+void nativeReBindGraphicBuffer(JNIEnv*, jobject) {
+    if (g_capturerReady) g_rebindRequested = 1;
+}
+
+void nativeStopCapturer(JNIEnv*, jobject) {
+    if (g_eglImage != EGL_NO_IMAGE_KHR) {
+        eglDestroyImageKHR(eglGetCurrentDisplay(), g_eglImage);
+        g_eglImage = EGL_NO_IMAGE_KHR;
+    }
+    g_graphicBuffer.clear();
+    LKLOGD("eglDestroyImageKHR successful");
+    g_capturerReady = 0;
+}

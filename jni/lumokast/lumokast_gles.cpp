@@ -1,0 +1,331 @@
+// FBO redirection capture on OpenGL ES 2: the game draws into an FBO of ours,
+// a textured quad copies it back to the screen, and the picture is read out
+// through the GraphicBuffer or, on GLES 3, through a pixel-pack buffer.
+#include "lumokast_gles.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "gl3stub.h"
+#include "lumokast_log.h"
+
+std::map<GLuint, sfboInfo*> g_fboMap;
+GLuint g_screenfbo = 0;
+GLuint g_screenrbo = 0;
+GLint g_savedProgram = 0;
+
+int g_es3Checked = 0;
+int g_isOpenglES3 = 0;
+GLuint g_pbo = 0;
+int32_t g_pboSize = 0;
+
+namespace {
+
+const GLfloat kQuad[] = {-1.0f, 1.0f, 0.0f, -1.0f, -1.0f, 0.0f, 1.0f, -1.0f, 0.0f, 1.0f, 1.0f, 0.0f};
+const GLushort kQuadIndices[] = {0, 1, 2, 2, 3, 0};
+
+const char kVertexShader[] =
+    "uniform mat4 u_MVPMatrix;\n"
+    "attribute vec3 a_position;\n"
+    "uniform mat4 um4MVP;\t\t\n"
+    "varying mediump vec2 v_texCoord;\n"
+    "void main() {\n"
+    "    gl_Position = um4MVP * vec4(a_position,1.0);\n"
+    "    v_texCoord = 0.5 * (a_position.xy + vec2(1.0, 1.0));\n"
+    "}";
+const char kFragmentShader[] =
+    "varying lowp vec2 v_texCoord;\n"
+    "uniform sampler2D u_texture;\n"
+    "void main() {\n"
+    "   gl_FragColor = texture2D(u_texture, v_texCoord);\n"
+    "}";
+
+sfboInfo* findFbo(jint fbo) {
+    auto it = g_fboMap.find((GLuint)fbo);
+    return it == g_fboMap.end() ? nullptr : it->second;
+}
+
+void initFboInfo(sfboInfo* info) { memset(info, 0, sizeof(*info)); }
+
+void deleteFbo(sfboInfo* info) {
+    glDeleteFramebuffers(1, &info->m_fbo);
+    glDeleteTextures(1, &info->m_texture);
+    glDeleteRenderbuffers(1, &info->m_rbo);
+}
+
+void loadShader(GLenum type, const char* source, GLuint* out) {
+    GLuint shader = glCreateShader(type);
+    if (shader == 0) return;
+    glShaderSource(shader, 1, &source, nullptr);
+    glCompileShader(shader);
+    GLint compiled = GL_FALSE;
+    glGetShaderiv(shader, GL_COMPILE_STATUS, &compiled);
+    if (compiled) {
+        *out = shader;
+    } else {
+        glDeleteShader(shader);
+    }
+}
+
+void loadProgram(const char* vertexSource, const char* fragmentSource, GLuint* out) {
+    GLuint vertex = 0, fragment = 0;
+    loadShader(GL_VERTEX_SHADER, vertexSource, &vertex);
+    loadShader(GL_FRAGMENT_SHADER, fragmentSource, &fragment);
+    GLuint program = glCreateProgram();
+    if (program == 0) return;
+    glAttachShader(program, vertex);
+    glAttachShader(program, fragment);
+    glLinkProgram(program);
+    GLint linked = GL_FALSE;
+    glGetProgramiv(program, GL_LINK_STATUS, &linked);
+    if (linked) {
+        glDeleteShader(vertex);
+        glDeleteShader(fragment);
+        *out = program;
+    } else {
+        glDeleteProgram(program);
+    }
+}
+
+void initDrwProgram(sfboInfo* info) {
+    loadProgram(kVertexShader, kFragmentShader, &info->m_program);
+    info->m_positionLoc = glGetAttribLocation(info->m_program, "a_position");
+    info->m_mvpLoc = glGetUniformLocation(info->m_program, "um4MVP");
+    info->m_textureLoc = glGetUniformLocation(info->m_program, "u_texture");
+}
+
+void drawTexture(sfboInfo* info) {
+    if (info->m_program == 0) {
+        initDrwProgram(info);
+        if (info->m_program == 0) return;
+    }
+    glViewport(0, 0, info->m_width, info->m_height);
+    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glGetIntegerv(GL_CURRENT_PROGRAM, &g_savedProgram);
+    glUseProgram(info->m_program);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+    glUniformMatrix4fv(info->m_mvpLoc, 1, GL_FALSE, info->m_mvp);
+    glUniform1i(info->m_textureLoc, 0);
+    glEnableVertexAttribArray(info->m_positionLoc);
+    glVertexAttribPointer(info->m_positionLoc, 3, GL_FLOAT, GL_FALSE, 0, kQuad);
+    glDrawElements(GL_TRIANGLES, 6, GL_UNSIGNED_SHORT, kQuadIndices);
+    glUseProgram(g_savedProgram);
+}
+
+}  // namespace
+
+void computeMvp(float ratioA, float ratioB, float mvp[16]) {
+    // Perspective: near 0.1, far 100, vertical field of view 45 degrees.
+    const float kNear = 0.1f, kFar = 100.0f;
+    const float top = 0.041421357f;
+    const float bottom = -top;
+    const float right = top * (ratioB / ratioA);
+    const float left = -right;
+    float p[16] = {0};
+    p[0] = 2.0f * kNear / (right - left);
+    p[5] = 2.0f * kNear / (top - bottom);
+    p[10] = -(kFar + kNear) / (kFar - kNear);
+    p[11] = -1.0f;
+    p[14] = -2.0f * kFar * kNear / (kFar - kNear);
+    // View: the eye on the z axis at the distance where the quad's width
+    // fills the field of view, looking at the origin.
+    const float d = (float)((double)(ratioA / ratioB) / 0.41421356237309503);
+    float v[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, -d, 1};
+    for (int col = 0; col < 4; ++col) {
+        for (int row = 0; row < 4; ++row) {
+            float sum = 0.0f;
+            for (int k = 0; k < 4; ++k) sum += p[k * 4 + row] * v[col * 4 + k];
+            mvp[col * 4 + row] = sum;
+        }
+    }
+}
+
+jint nativePrepareFbo(JNIEnv*, jobject, jint width, jint height, jfloat ratioA, jfloat ratioB) {
+    GLint maxSize = 0;
+    glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &maxSize);
+    if (!(width < maxSize && height < maxSize)) return -1;
+    // Negative sizes would make GL errors and a useless record.
+    if (width <= 0 || height <= 0) return -1;
+
+    sfboInfo* info = static_cast<sfboInfo*>(malloc(sizeof(sfboInfo)));
+    if (info == nullptr) return -1;
+    initFboInfo(info);
+
+    GLint screenFbo = 0, activeTexture = 0, screenRbo = 0;
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &screenFbo);
+    g_screenfbo = (GLuint)screenFbo;
+    glGetIntegerv(GL_ACTIVE_TEXTURE, &activeTexture);
+    glGetIntegerv(GL_RENDERBUFFER_BINDING, &screenRbo);
+    g_screenrbo = (GLuint)screenRbo;
+
+    glGenFramebuffers(1, &info->m_fbo);
+    glBindFramebuffer(GL_FRAMEBUFFER, info->m_fbo);
+    glActiveTexture(GL_TEXTURE0);
+
+    glGenTextures(1, &info->m_texture);
+    glBindTexture(GL_TEXTURE_2D, info->m_texture);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, width, height, 0, GL_RGB, GL_UNSIGNED_SHORT_5_6_5,
+                 nullptr);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, info->m_texture, 0);
+
+    glGenRenderbuffers(1, &info->m_rbo);
+    glBindRenderbuffer(GL_RENDERBUFFER, info->m_rbo);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT16, width, height);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, info->m_rbo);
+
+    GLenum status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
+    glActiveTexture(activeTexture);
+    glBindFramebuffer(GL_FRAMEBUFFER, screenFbo);
+    glBindRenderbuffer(GL_RENDERBUFFER, screenRbo);
+
+    computeMvp(ratioA, ratioB, info->m_mvp);
+
+    if (status != GL_FRAMEBUFFER_COMPLETE) {
+        deleteFbo(info);
+        free(info);
+        return -1;
+    }
+    auto it = g_fboMap.find(info->m_fbo);
+    if (it != g_fboMap.end()) {
+        // GL handed out the name again, so the framebuffer of the old record
+        // was deleted behind our back: the new one takes its place.
+        LKLOGD("replacing stale record of fbo %u", info->m_fbo);
+        free(it->second);
+        it->second = info;
+    } else {
+        g_fboMap[info->m_fbo] = info;
+    }
+    info->m_width = width;
+    info->m_height = height;
+    info->m_ratioA = ratioA;
+    info->m_ratioB = ratioB;
+    LKLOGD(" nativePrepareFbo fboInfo->m_fbo ======%d", info->m_fbo);
+    LKLOGD(" nativePrepareFbo g_screenrbo ======%d", g_screenrbo);
+    LKLOGD(" nativePrepareFbo g_screenfbo ======%d", g_screenfbo);
+    return info->m_fbo;
+}
+
+void nativeBineFbo(JNIEnv*, jobject, jint fbo) {
+    sfboInfo* info = findFbo(fbo);
+    if (info) glBindFramebuffer(GL_FRAMEBUFFER, info->m_fbo);
+}
+
+void nativeUnbineFbo(JNIEnv*, jobject, jint fbo, jint target) {
+    sfboInfo* info = findFbo(fbo);
+    if (info == nullptr) return;
+    glBindFramebuffer(GL_FRAMEBUFFER, (GLuint)target);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, info->m_texture);
+    if ((GLuint)target == g_screenfbo) {
+        drawTexture(info);
+        return;
+    }
+    sfboInfo* targetInfo = findFbo(target);
+    if (targetInfo) {
+        drawTexture(targetInfo);
+        glBindFramebuffer(GL_FRAMEBUFFER, g_screenfbo);
+    }
+}
+
+void nativeDrawTexture(JNIEnv*, jobject, jint fbo, jint texture) {
+    sfboInfo* info = findFbo(fbo);
+    if (info == nullptr) return;
+    glBindFramebuffer(GL_FRAMEBUFFER, info->m_fbo);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, (GLuint)texture);
+    drawTexture(info);
+    glBindFramebuffer(GL_FRAMEBUFFER, g_screenfbo);
+}
+
+jint nativeGetTextureByFbo(JNIEnv*, jobject, jint fbo) {
+    sfboInfo* info = findFbo(fbo);
+    return info ? (jint)info->m_texture : -1;
+}
+
+void nativeSetScreenFbo(JNIEnv*, jobject, jint fbo) { g_screenfbo = (GLuint)fbo; }
+
+void nativeSetScreenRbo(JNIEnv*, jobject, jint rbo) { g_screenrbo = (GLuint)rbo; }
+
+void captureFrameByfboInto(jint fbo, jboolean writeLock, const DirectBuffer& dst) {
+    sfboInfo* info = findFbo(fbo);
+    if (info == nullptr) return;
+    if (g_isOpenglES3) {
+        nativeCaptureFrameES3(dst);
+    } else {
+        captureFrameInto(info->m_width, info->m_height, info->m_texture, writeLock, dst);
+    }
+}
+
+void nativeCaptureFrameByfbo(JNIEnv* env, jobject, jint fbo, jboolean writeLock, jobject buffer) {
+    captureFrameByfboInto(fbo, writeLock, directBufferOf(env, buffer));
+}
+
+void nativeDeleteFbo(JNIEnv*, jobject, jint fbo) {
+    auto it = g_fboMap.find((GLuint)fbo);
+    if (it == g_fboMap.end()) return;
+    deleteFbo(it->second);
+    free(it->second);
+    g_fboMap.erase(it);
+}
+
+void nativeDeleteAllFbo(JNIEnv*, jobject) {
+    for (auto& entry : g_fboMap) {
+        deleteFbo(entry.second);
+        free(entry.second);
+    }
+    g_fboMap.clear();
+}
+
+void nativeInitES3(jint width, jint height) {
+    if (g_es3Checked) return;
+    const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+    if (version && strstr(version, "OpenGL ES 3.") && gl3stubInit()) {
+        g_isOpenglES3 = 1;
+        g_pboSize = width * height * 2;
+        glGenBuffers(1, &g_pbo);
+        glBindBuffer(GL_PIXEL_PACK_BUFFER, g_pbo);
+        glBufferData(GL_PIXEL_PACK_BUFFER, g_pboSize, nullptr, GL_DYNAMIC_READ);
+        glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    } else {
+        g_isOpenglES3 = 0;
+    }
+    g_es3Checked = 1;
+    LKLOGD("g_isOpenglES3: %d", g_isOpenglES3);
+}
+
+void nativeReadPixels(JNIEnv*, jobject, jint width, jint height, jint fbo) {
+    nativeInitES3(width, height);
+    if (!g_isOpenglES3) return;
+    // The PBO holds only the first size; a larger read would overflow it.
+    if ((int64_t)width * height * 2 > g_pboSize || width < 0 || height < 0) {
+        LKLOGD("readPixels %dx%d larger than the pixel-pack buffer (%d bytes)", width, height,
+               g_pboSize);
+        return;
+    }
+    GLint savedFbo = 0;
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &savedFbo);
+    glBindFramebuffer(GL_FRAMEBUFFER, (GLuint)fbo);
+    glReadBuffer(GL_COLOR_ATTACHMENT0);
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, g_pbo);
+    glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_SHORT_5_6_5, nullptr);
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    glBindFramebuffer(GL_FRAMEBUFFER, savedFbo);
+}
+
+void nativeCaptureFrameES3(const DirectBuffer& dst) {
+    if (dst.address == nullptr) return;
+    if (!directBufferFits(dst, g_pboSize)) return;
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, g_pbo);
+    void* mapped = glMapBufferRange(GL_PIXEL_PACK_BUFFER, 0, g_pboSize, GL_MAP_READ_BIT);
+    if (mapped) {
+        memcpy(dst.address, mapped, g_pboSize);
+        glUnmapBuffer(GL_PIXEL_PACK_BUFFER);
+    }
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+}
