@@ -43,6 +43,7 @@ AacEncoderComponent::AacEncoderComponent(const host::CodecEntry& entry, Listener
       mSamplesIn(0),
       mSamplesSent(0),
       mPacketCount(0),
+      mPrimingPacketsLeft(0),
       mEosPending(false),
       mEosTimeUs(0) {
     OMX_PARAM_PORTDEFINITIONTYPE& in = mPorts[kInputPort].mDef;
@@ -201,6 +202,8 @@ OMX_ERRORTYPE AacEncoderComponent::internalSetParameter(OMX_INDEXTYPE index, con
 }
 
 bool AacEncoderComponent::openEncoder() {
+    // The encoder's statistics would go to the game's stderr.
+    av_log_set_level(AV_LOG_ERROR);
     const AVCodec* codec = avcodec_find_encoder_by_name("aac");
     if (codec == nullptr) return false;
     mCtx = avcodec_alloc_context3(codec);
@@ -217,6 +220,10 @@ bool AacEncoderComponent::openEncoder() {
         closeEncoder();
         return false;
     }
+    // libavcodec's encoder starts with a frame of priming delay; the file
+    // carries no edit list to hide it, so it is left out and the sound
+    // starts (and lasts) as the PCM did.
+    mPrimingPacketsLeft = (mCtx->initial_padding + kFrameSamples - 1) / kFrameSamples;
     mFrame = av_frame_alloc();
     mPacket = av_packet_alloc();
     if (mFrame == nullptr || mPacket == nullptr) {
@@ -284,7 +291,10 @@ void AacEncoderComponent::appendPcm(const OMX_BUFFERHEADERTYPE* in) {
     const uint8_t* data = in->pBuffer + in->nOffset;
     size_t len = in->nFilledLen;
     if (len == 0) return;
-    mAnchors.push_back({mSamplesIn, in->nTimeStamp});
+    // The stream is timed by its samples from the first buffer's time, as a
+    // sound card's clock would: the duration is exactly the PCM's length,
+    // whatever jitter the later buffers' times carry.
+    if (mAnchors.empty()) mAnchors.push_back({mSamplesIn, in->nTimeStamp});
     std::vector<uint8_t> joined;
     if (!mCarry.empty()) {
         joined = mCarry;
@@ -320,6 +330,11 @@ bool AacEncoderComponent::receivePackets() {
         int rc = avcodec_receive_packet(mCtx, mPacket);
         if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
         if (rc < 0) return false;
+        if (mPrimingPacketsLeft > 0) {
+            --mPrimingPacketsLeft;
+            av_packet_unref(mPacket);
+            continue;
+        }
         Packet p;
         p.mData.assign(mPacket->data, mPacket->data + mPacket->size);
         p.mTimeUs = timeAt(mPacketCount * kFrameSamples);

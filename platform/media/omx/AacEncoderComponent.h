@@ -77,6 +77,7 @@ private:
     int64_t mSamplesIn;
     int64_t mSamplesSent;
     int64_t mPacketCount;
+    int mPrimingPacketsLeft;  // the encoder's delay packets, not passed on
     std::deque<std::pair<int64_t, OMX_TICKS>> mAnchors;  // sample position, time
     std::deque<Packet> mPending;
     bool mEosPending;
