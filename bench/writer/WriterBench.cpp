@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
@@ -40,17 +41,26 @@ using android::status_t;
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
-std::string benchDir() {
-    const char* d = getenv("QOR_WRITER_BENCH_DIR");
-    static std::string dir = [&] {
-        std::string base = d ? d : "/tmp";
-        std::string tmpl = base + "/qor_writer_bench_XXXXXX";
+// Scratch folder on the disk under test, removed at exit.
+struct ScratchDir {
+    std::string path;
+    ScratchDir() {
+        const char* d = getenv("QOR_WRITER_BENCH_DIR");
+        std::string tmpl = std::string(d ? d : "/tmp") + "/qor_writer_bench_XXXXXX";
         std::vector<char> buf(tmpl.begin(), tmpl.end());
         buf.push_back(0);
         if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp");
-        return std::string(buf.data());
-    }();
-    return dir;
+        path = buf.data();
+    }
+    ~ScratchDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+};
+
+std::string benchDir() {
+    static ScratchDir dir;
+    return dir.path;
 }
 
 bool fullSize() {
