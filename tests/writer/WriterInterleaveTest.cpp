@@ -28,7 +28,7 @@ public:
             memcpy(b->data(), s.data(), s.size());
             buffers.push_back(b);
         }
-        mWriter->bufferChunk(MPEG4Writer::Chunk(track(trackIndex), timeUs, buffers));
+        mWriter->bufferChunk(MPEG4Writer::Chunk(track(trackIndex), timeUs, std::move(buffers)));
     }
     // Pops the next chunk the writer thread would write: (track, time).
     bool next(size_t* trackIndex, int64_t* timeUs) {

@@ -3,9 +3,11 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -22,14 +24,29 @@ uint32_t be32(const uint8_t* p) {
 }
 static uint64_t be64(const uint8_t* p) { return ((uint64_t)be32(p) << 32) | be32(p + 4); }
 
-std::string tempPath(const std::string& name) {
-    static std::string dir = [] {
+namespace {
+// This process's scratch folder; removed at exit unless QOR_KEEP_TEST_FILES
+// is set (to look at the files written).
+struct ScratchDir {
+    std::string path;
+    ScratchDir() {
         char tmpl[] = "/tmp/qor_writer_test_XXXXXX";
         const char* d = mkdtemp(tmpl);
         if (!d) throw std::runtime_error("mkdtemp");
-        return std::string(d);
-    }();
-    return dir + "/" + name;
+        path = d;
+    }
+    ~ScratchDir() {
+        if (getenv("QOR_KEEP_TEST_FILES") == nullptr) {
+            std::error_code ec;
+            std::filesystem::remove_all(path, ec);
+        }
+    }
+};
+}  // namespace
+
+std::string tempPath(const std::string& name) {
+    static ScratchDir dir;
+    return dir.path + "/" + name;
 }
 
 Bytes readFile(const std::string& path) {
@@ -75,18 +92,31 @@ std::vector<Bytes> splitAnnexB(const Bytes& d) {
     return nals;
 }
 
+// Encodes once per machine: every test runs in its own process, so the
+// streams are kept under /tmp (the name carries the encoding settings'
+// version) and published with an atomic rename.
+std::string encodedFixture(const std::string& name, const std::string& ffmpegArgs) {
+    const std::string dir = "/tmp/qor_writer_fixtures_v1";
+    const std::string path = dir + "/" + name;
+    if (access(path.c_str(), R_OK) == 0) return path;
+    mkdir(dir.c_str(), 0777);
+    std::string tmp = tempPath(name);
+    CmdResult r = runCommand("ffmpeg -nostdin -v error -y " + ffmpegArgs + " " + tmp);
+    if (r.status != 0) throw std::runtime_error("ffmpeg fixture " + name + ": " + r.err);
+    if (rename(tmp.c_str(), path.c_str()) != 0) return tmp;
+    return path;
+}
+
 Streams makeStreams() {
     Streams s;
-    std::string v = tempPath("fixture.h264"), a = tempPath("fixture.aac");
-    CmdResult r = runCommand(
-        "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=320x240:rate=30 -t 10 "
-        "-pix_fmt yuv420p -c:v libx264 -profile:v baseline -preset veryfast -g 30 "
-        "-keyint_min 30 -sc_threshold 0 -bf 0 -x264-params aud=0 -f h264 " + v);
-    if (r.status != 0) throw std::runtime_error("ffmpeg video fixture: " + r.err);
-    r = runCommand(
-        "ffmpeg -nostdin -v error -y -f lavfi -i sine=frequency=440:sample_rate=44100 -t 10 "
-        "-ac 1 -c:a aac -b:a 64k -f adts " + a);
-    if (r.status != 0) throw std::runtime_error("ffmpeg audio fixture: " + r.err);
+    std::string v = encodedFixture(
+        "fixture.h264",
+        "-f lavfi -i testsrc=size=320x240:rate=30 -t 10 -pix_fmt yuv420p -c:v libx264 "
+        "-profile:v baseline -preset veryfast -g 30 -keyint_min 30 -sc_threshold 0 -bf 0 "
+        "-x264-params aud=0 -f h264");
+    std::string a = encodedFixture(
+        "fixture.aac",
+        "-f lavfi -i sine=frequency=440:sample_rate=44100 -t 10 -ac 1 -c:a aac -b:a 64k -f adts");
 
     for (Bytes& nal : splitAnnexB(readFile(v))) {
         int type = nal[0] & 0x1F;

@@ -10,6 +10,7 @@
 
 #include <pthread.h>
 #include <stdint.h>
+#include <sys/uio.h>
 
 #include <atomic>
 #include <list>
@@ -92,8 +93,8 @@ private:
 
     struct Chunk {
         Chunk() : mTrack(nullptr), mTimeStampUs(0) {}
-        Chunk(Track* track, int64_t timeUs, const std::list<android::MediaBuffer*>& samples)
-            : mTrack(track), mTimeStampUs(timeUs), mSamples(samples) {}
+        Chunk(Track* track, int64_t timeUs, std::list<android::MediaBuffer*>&& samples)
+            : mTrack(track), mTimeStampUs(timeUs), mSamples(std::move(samples)) {}
         Track* mTrack;
         int64_t mTimeStampUs;
         std::list<android::MediaBuffer*> mSamples;
@@ -155,20 +156,23 @@ private:
 
     // Checked file access: the first failure is kept in mIoStatus.
     void writeToFile(const void* data, size_t size);
-    void writevToFile(const void* prefix, size_t prefixSize, const void* data, size_t size);
+    // Writes every piece in order, in as few system calls as possible.
+    void writevToFile(struct iovec* iov, size_t count);
     void seekFile(int64_t offset);
     void noteIoError(const char* what, int err);
 
     // Sample writes (always to the file).
     int64_t addSample_l(android::MediaBuffer* buffer);
     int64_t addLengthPrefixedSample_l(android::MediaBuffer* buffer);
+    // The big-endian NAL length prefix of a sample; returns its size.
+    size_t makeNalLengthPrefix(size_t length, uint8_t* prefix);
 
     // Writer thread and chunk interleaving.
     status_t startWriterThread();
     void stopWriterThread();
     static void* ThreadWrapper(void* me);
     void threadFunc();
-    void bufferChunk(const Chunk& chunk);
+    void bufferChunk(Chunk&& chunk);
     bool findChunkToWrite(Chunk* chunk);
     void writeChunkToFile(Chunk* chunk);
     void writeAllChunks();

@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <limits.h>
 #include <sys/uio.h>
 #include <time.h>
 #include <unistd.h>
@@ -42,30 +43,26 @@ void MPEG4Writer::writeToFile(const void* data, size_t size) {
     }
 }
 
-void MPEG4Writer::writevToFile(const void* prefix, size_t prefixSize, const void* data,
-                               size_t size) {
-    struct iovec iov[2];
-    iov[0].iov_base = const_cast<void*>(prefix);
-    iov[0].iov_len = prefixSize;
-    iov[1].iov_base = const_cast<void*>(data);
-    iov[1].iov_len = size;
-    ssize_t n;
-    do {
-        n = ::writev(mFd, iov, 2);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) {
-        noteIoError("write", errno);
-        return;
-    }
-    // A short write: finish the rest piecewise.
-    size_t done = (size_t)n;
-    if (done < prefixSize) {
-        writeToFile(static_cast<const uint8_t*>(prefix) + done, prefixSize - done);
-        done = prefixSize;
-    }
-    if (done < prefixSize + size) {
-        writeToFile(static_cast<const uint8_t*>(data) + (done - prefixSize),
-                    prefixSize + size - done);
+void MPEG4Writer::writevToFile(struct iovec* iov, size_t count) {
+    while (count > 0) {
+        int n = count > (size_t)IOV_MAX ? IOV_MAX : (int)count;
+        ssize_t written = ::writev(mFd, iov, n);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            noteIoError("write", written < 0 ? errno : ENOSPC);
+            return;
+        }
+        // Skip what went out; a short write resumes inside a piece.
+        size_t left = (size_t)written;
+        while (count > 0 && left >= iov->iov_len) {
+            left -= iov->iov_len;
+            ++iov;
+            --count;
+        }
+        if (count > 0 && left > 0) {
+            iov->iov_base = (uint8_t*)iov->iov_base + left;
+            iov->iov_len -= left;
+        }
     }
 }
 
@@ -147,27 +144,32 @@ int64_t MPEG4Writer::addSample_l(android::MediaBuffer* buffer) {
     return old_offset;
 }
 
-int64_t MPEG4Writer::addLengthPrefixedSample_l(android::MediaBuffer* buffer) {
-    int64_t old_offset = mWriteOffset;
-    size_t length = buffer->range_length();
-    uint8_t prefix[4];
-    size_t prefixSize;
+size_t MPEG4Writer::makeNalLengthPrefix(size_t length, uint8_t* prefix) {
     if (mNalLengthFour) {
         prefix[0] = (uint8_t)(length >> 24);
         prefix[1] = (uint8_t)(length >> 16);
         prefix[2] = (uint8_t)(length >> 8);
         prefix[3] = (uint8_t)length;
-        prefixSize = 4;
-    } else {
-        CHECK_LT(length, 65536u);
-        prefix[0] = (uint8_t)(length >> 8);
-        prefix[1] = (uint8_t)length;
-        prefixSize = 2;
+        return 4;
     }
+    CHECK_LT(length, 65536u);
+    prefix[0] = (uint8_t)(length >> 8);
+    prefix[1] = (uint8_t)length;
+    return 2;
+}
+
+int64_t MPEG4Writer::addLengthPrefixedSample_l(android::MediaBuffer* buffer) {
+    int64_t old_offset = mWriteOffset;
+    size_t length = buffer->range_length();
+    uint8_t prefix[4];
+    struct iovec iov[2];
+    iov[0].iov_base = prefix;
+    iov[0].iov_len = makeNalLengthPrefix(length, prefix);
+    iov[1].iov_base = (uint8_t*)buffer->data() + buffer->range_offset();
+    iov[1].iov_len = length;
     // Prefix and sample in one system call, straight from the buffer.
-    writevToFile(prefix, prefixSize, (const uint8_t*)buffer->data() + buffer->range_offset(),
-                 length);
-    mWriteOffset += prefixSize + length;
+    writevToFile(iov, 2);
+    mWriteOffset += iov[0].iov_len + length;
     return old_offset;
 }
 

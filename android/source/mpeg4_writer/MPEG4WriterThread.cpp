@@ -2,6 +2,12 @@
 #define LOG_TAG "MPEG4Writer"
 
 #include <pthread.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <sys/uio.h>
+
+#include <vector>
 
 #include <media/stagefright/MediaBuffer.h>
 #include <media/stagefright/foundation/ADebug.h>
@@ -11,6 +17,10 @@
 #include "mpeg4_writer/MPEG4WriterTrack.h"
 
 namespace qor {
+
+namespace {
+const int kRealTimeThreadPriority = -16;
+}  // namespace
 
 status_t MPEG4Writer::startWriterThread() {
     mDone = false;
@@ -48,12 +58,12 @@ void* MPEG4Writer::ThreadWrapper(void* me) {
     return nullptr;
 }
 
-void MPEG4Writer::bufferChunk(const Chunk& chunk) {
+void MPEG4Writer::bufferChunk(Chunk&& chunk) {
     android::Mutex::Autolock autolock(mLock);
     CHECK_EQ(mDone, false);
     for (ChunkInfo& info : mChunkQueues) {
         if (chunk.mTrack == info.mTrack) {
-            info.mChunks.push_back(chunk);
+            info.mChunks.push_back(std::move(chunk));
             mChunkReady.signal();
             return;
         }
@@ -62,16 +72,34 @@ void MPEG4Writer::bufferChunk(const Chunk& chunk) {
 }
 
 void MPEG4Writer::writeChunkToFile(Chunk* chunk) {
+    // The samples go out straight from their buffers, the whole chunk in one
+    // gathered write (with the NAL length prefixes of AVC samples).
     Track* track = chunk->mTrack;
-    bool isFirstSample = true;
-    while (!chunk->mSamples.empty()) {
-        android::MediaBuffer* sample = chunk->mSamples.front();
-        int64_t offset = track->isAvc() ? addLengthPrefixedSample_l(sample) : addSample_l(sample);
-        if (isFirstSample) {
-            track->addChunkOffset(offset);
-            isFirstSample = false;
+    const bool prefixed = track->isAvc();
+    std::vector<struct iovec> iov;
+    std::vector<uint8_t> prefixes;
+    iov.reserve(chunk->mSamples.size() * (prefixed ? 2 : 1));
+    if (prefixed) prefixes.resize(chunk->mSamples.size() * 4);
+    int64_t chunkOffset = mWriteOffset;
+    int64_t chunkBytes = 0;
+    size_t i = 0;
+    for (android::MediaBuffer* sample : chunk->mSamples) {
+        size_t length = sample->range_length();
+        if (prefixed) {
+            uint8_t* prefix = &prefixes[4 * i];
+            size_t prefixSize = makeNalLengthPrefix(length, prefix);
+            iov.push_back({prefix, prefixSize});
+            chunkBytes += prefixSize;
         }
-        sample->release();
+        iov.push_back({(uint8_t*)sample->data() + sample->range_offset(), length});
+        chunkBytes += length;
+        ++i;
+    }
+    writevToFile(iov.data(), iov.size());
+    mWriteOffset += chunkBytes;
+    if (!chunk->mSamples.empty()) track->addChunkOffset(chunkOffset);
+    while (!chunk->mSamples.empty()) {
+        chunk->mSamples.front()->release();
         chunk->mSamples.pop_front();
     }
 }
@@ -93,7 +121,7 @@ bool MPEG4Writer::findChunkToWrite(Chunk* chunk) {
     }
     if (earliest == nullptr) return false;
 
-    *chunk = earliest->mChunks.front();
+    *chunk = std::move(earliest->mChunks.front());
     earliest->mChunks.pop_front();
     CHECK_EQ(chunk->mTrack, earliest->mTrack);
     return true;
@@ -112,6 +140,11 @@ void MPEG4Writer::writeAllChunks() {
 
 void MPEG4Writer::threadFunc() {
     pthread_setname_np(pthread_self(), "MPEG4Writer");
+    if (mRealTimeRecording) {
+        // As urgent as the track threads that feed it: a writer starved by
+        // them lets every queued sample pile up in memory.
+        setpriority(PRIO_PROCESS, (id_t)syscall(SYS_gettid), kRealTimeThreadPriority);
+    }
 
     android::Mutex::Autolock autoLock(mLock);
     while (!mDone) {

@@ -215,8 +215,7 @@ void MPEG4Writer::Track::dump(int fd, const std::vector<android::String8>& /*arg
 }
 
 void MPEG4Writer::Track::bufferChunk(int64_t timestampUs) {
-    Chunk chunk(this, timestampUs, mPendingChunkSamples);
-    mOwner->bufferChunk(chunk);
+    mOwner->bufferChunk(Chunk(this, timestampUs, std::move(mPendingChunkSamples)));
     mPendingChunkSamples.clear();
 }
 
@@ -304,13 +303,10 @@ void MPEG4Writer::Track::trackProgressStatus(int64_t timeUs) {
     }
 }
 
-void MPEG4Writer::Track::updateDriftTime(const sp<MetaData>& meta) {
-    int64_t driftTimeUs = 0;
-    if (meta->findInt64(android::kKeyDriftTime, &driftTimeUs)) {
-        // Read and written under the writer's lock in one go.
-        android::Mutex::Autolock l(mOwner->mLock);
-        mOwner->mDriftTimeUs = (mOwner->mDriftTimeUs + driftTimeUs) >> 1;
-    }
+void MPEG4Writer::Track::updateDriftTime(int64_t driftTimeUs) {
+    // Read and written under the writer's lock in one go.
+    android::Mutex::Autolock l(mOwner->mLock);
+    mOwner->mDriftTimeUs = (mOwner->mDriftTimeUs + driftTimeUs) >> 1;
 }
 
 int64_t MPEG4Writer::Track::getStartTimeOffsetScaledTime() const {

@@ -18,6 +18,7 @@
 
 #include "mpeg4_writer/ListTableEntries.h"
 #include "mpeg4_writer/MPEG4Writer.h"
+#include "mpeg4_writer/SampleBufferPool.h"
 
 namespace qor {
 
@@ -68,6 +69,8 @@ private:
     int32_t mTimeScale;
     pthread_t mThread;
 
+    // Declared before the samples that return to it.
+    SampleBufferPool mSamplePool;
     std::list<android::MediaBuffer*> mPendingChunkSamples;
 
     bool mSameSizeSamples;
@@ -115,7 +118,7 @@ private:
 
     bool isTrackMalFormed() const;
     void trackProgressStatus(int64_t timeUs);
-    void updateDriftTime(const sp<android::MetaData>& meta);
+    void updateDriftTime(int64_t driftTimeUs);
     void setTimeScale();
     const char* typeName() const { return mIsAudio ? "Audio" : "Video"; }
     int64_t getStartTimeOffsetScaledTime() const;

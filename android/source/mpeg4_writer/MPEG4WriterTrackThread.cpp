@@ -22,6 +22,10 @@ namespace qor {
 using android::MediaBuffer;
 using android::MetaData;
 using android::OK;
+using android::kKeyDecodingTime;
+using android::kKeyDriftTime;
+using android::kKeyIsSyncFrame;
+using android::kKeyTime;
 
 namespace {
 
@@ -73,7 +77,9 @@ status_t MPEG4Writer::Track::threadEntry() {
         setpriority(PRIO_PROCESS, (id_t)syscall(SYS_gettid), kAudioThreadPriority);
     }
 
-    sp<MetaData> meta_data;
+    // The sample's time stamps and flags, read before its buffer goes back.
+    bool hasDriftTime = false;
+    int64_t decodingTimeUs = 0, sampleDriftTimeUs = 0;
     status_t err = OK;
     MediaBuffer* buffer;
     while (!mDone && (err = mSource->read(&buffer)) == OK) {
@@ -121,11 +127,21 @@ status_t MPEG4Writer::Track::threadEntry() {
 
         // Copy the sample: the encoder wants its buffer back right away, and
         // the sample may wait in a chunk for up to the interleave duration.
-        MediaBuffer* copy = new MediaBuffer(buffer->range_length());
+        MediaBuffer* copy = mSamplePool.acquire(buffer->range_length());
         memcpy(copy->data(), (const uint8_t*)buffer->data() + buffer->range_offset(),
                buffer->range_length());
-        copy->set_range(0, buffer->range_length());
-        meta_data = new MetaData(*buffer->meta_data().get());
+        // The buffer's metadata is read here, before the buffer goes back to
+        // the encoder, which may reuse it.
+        int32_t isSync = false;
+        {
+            sp<MetaData> meta_data = buffer->meta_data();
+            meta_data->findInt32(kKeyIsSyncFrame, &isSync);
+            CHECK(meta_data->findInt64(kKeyTime, &timestampUs));
+            if (!mIsAudio) {
+                CHECK(meta_data->findInt64(kKeyDecodingTime, &decodingTimeUs));
+            }
+            hasDriftTime = meta_data->findInt64(kKeyDriftTime, &sampleDriftTimeUs);
+        }
         buffer->release();
         buffer = nullptr;
 
@@ -149,10 +165,6 @@ status_t MPEG4Writer::Track::threadEntry() {
             break;
         }
 
-        int32_t isSync = false;
-        meta_data->findInt32(android::kKeyIsSyncFrame, &isSync);
-        CHECK(meta_data->findInt64(android::kKeyTime, &timestampUs));
-
         if (timestampUs <= 0 || timestampUs < previousPausedDurationUs) {
             ALOGW("previous timestamp %lld gt timestamp %lld",
                   (long long)previousPausedDurationUs, (long long)timestampUs);
@@ -164,11 +176,8 @@ status_t MPEG4Writer::Track::threadEntry() {
             // Track time starts at the first sample's decoding time when that
             // comes first; otherwise an encoder whose first frame is decoded
             // before it is presented would have every frame dropped below.
-            int64_t firstDecodingTimeUs;
-            if (!mIsAudio &&
-                meta_data->findInt64(android::kKeyDecodingTime, &firstDecodingTimeUs) &&
-                firstDecodingTimeUs > 0 && firstDecodingTimeUs < timestampUs) {
-                mStartTimestampUs = firstDecodingTimeUs;
+            if (!mIsAudio && decodingTimeUs > 0 && decodingTimeUs < timestampUs) {
+                mStartTimestampUs = decodingTimeUs;
             } else {
                 mStartTimestampUs = timestampUs;
             }
@@ -191,8 +200,6 @@ status_t MPEG4Writer::Track::threadEntry() {
         if (!mIsAudio) {
             // Samples are stored by decoding time; the presentation time
             // becomes a composition offset.
-            int64_t decodingTimeUs;
-            CHECK(meta_data->findInt64(android::kKeyDecodingTime, &decodingTimeUs));
             decodingTimeUs -= previousPausedDurationUs;
             if (decodingTimeUs < 0) {
                 copy->release();
@@ -205,7 +212,9 @@ status_t MPEG4Writer::Track::threadEntry() {
             CHECK_LE(currCttsOffsetTimeTicks, 0x0FFFFFFFFLL);
         }
 
-        if (mOwner->isRealTimeRecording() && mIsAudio) updateDriftTime(meta_data);
+        if (mOwner->isRealTimeRecording() && mIsAudio && hasDriftTime) {
+            updateDriftTime(sampleDriftTimeUs);
+        }
 
         CHECK_GE(timestampUs, 0ll);
         currDurationTicks = ticks(timestampUs, mTimeScale) - ticks(lastTimestampUs, mTimeScale);
@@ -334,6 +343,7 @@ status_t MPEG4Writer::Track::threadEntry() {
         addOneCttsTableEntry(cttsSampleCount, (int32_t)lastCttsOffsetTimeTicks);
     }
 
+    mSamplePool.close();
     mTrackDurationUs += lastDurationUs;
     mReachedEOS = true;
 
