@@ -1,0 +1,282 @@
+// The system's own OpenMAX IL client against the host service's real
+// encoder components: creation and fallbacks, data flow and time stamps,
+// injected component faults, and the per-level buffer metadata.
+#include "omx_codec/OMXCodec.h"
+
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <host/log_record.h>
+#include <host/platform_level.h>
+#include <media/stagefright/MediaDefs.h>
+#include <media/stagefright/OMXClient.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using android::MediaBuffer;
+using android::MetaData;
+using android::sp;
+using android::status_t;
+using qor::OMXCodec;
+
+// Raw I420 frames (or PCM blocks) with increasing time stamps, then the end.
+class RawSource : public android::MediaSource {
+public:
+    RawSource(size_t bytes, int count, int64_t stepUs) : mBytes(bytes), mCount(count), mStepUs(stepUs) {
+        mFormat = new MetaData;
+        mFormat->setCString(android::kKeyMIMEType, android::MEDIA_MIMETYPE_VIDEO_RAW);
+    }
+    status_t start(MetaData*) override { return android::OK; }
+    status_t stop() override { return android::OK; }
+    sp<MetaData> getFormat() override { return mFormat; }
+    status_t read(MediaBuffer** out, const ReadOptions*) override {
+        if (mRead >= mCount) return android::ERROR_END_OF_STREAM;
+        MediaBuffer* b = new MediaBuffer(mBytes);
+        memset(b->data(), (mRead * 37) & 0xFF, mBytes);
+        b->meta_data()->setInt64(android::kKeyTime, 1000 + mRead * mStepUs);
+        ++mRead;
+        *out = b;
+        return android::OK;
+    }
+
+private:
+    size_t mBytes;
+    int mCount, mRead = 0;
+    int64_t mStepUs;
+    sp<MetaData> mFormat;
+};
+
+class DriverTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        host::logClear();
+        ASSERT_EQ(android::OK, mClient.connect());
+    }
+    void TearDown() override {
+        mClient.disconnect();
+        unsetenv("DEVICE_PROFILE");
+    }
+
+    void useCodecs(const std::string& codecs) {
+        static int serial = 0;
+        std::string path = ::testing::TempDir() + "driver_profile_" + std::to_string(getpid()) +
+                           "_" + std::to_string(++serial);
+        std::ofstream(path) << "ro.board.platform=msm8960\n" << codecs;
+        setenv("DEVICE_PROFILE", path.c_str(), 1);
+    }
+
+    static sp<MetaData> videoFormat(int w, int h, int32_t color = 19, int iFrameInterval = 1) {
+        sp<MetaData> meta = new MetaData;
+        meta->setCString(android::kKeyMIMEType, android::MEDIA_MIMETYPE_VIDEO_AVC);
+        meta->setInt32(android::kKeyColorFormat, color);
+        meta->setInt32(android::kKeyWidth, w);
+        meta->setInt32(android::kKeyHeight, h);
+        meta->setInt32(android::kKeyFrameRate, 30);
+        meta->setInt32(android::kKeyBitRate, 500000);
+        meta->setInt32(android::kKeyStride, w);
+        meta->setInt32(android::kKeySliceHeight, h);
+        meta->setInt32(android::kKeyIFramesInterval, iFrameInterval);
+        return meta;
+    }
+
+    sp<android::MediaSource> create(const sp<MetaData>& meta, const sp<android::MediaSource>& source,
+                                    const char* name = nullptr, uint32_t flags = 0) {
+        return OMXCodec::Create(mClient.interface(), meta, true, source, name, flags);
+    }
+
+    android::OMXClient mClient;
+};
+
+const char kAvc[] = "codec.%d.name=%s\ncodec.%d.type=video/avc\ncodec.%d.colorformats=19,21\n";
+
+std::string avc(int n, const char* name, const std::string& extra = "") {
+    char line[512];
+    snprintf(line, sizeof(line), kAvc, n, name, n, n);
+    std::string s = line;
+    if (!extra.empty()) s += "codec." + std::to_string(n) + "." + extra + "\n";
+    return s;
+}
+
+TEST_F(DriverTest, EncodesFramesWithConfigFirstAndDecodingTimesInOrder) {
+    useCodecs(avc(0, "OMX.vendor.avc.enc", "quirks=requires-allocate-on-input-ports"));
+    const int w = 176, h = 144, frames = 12;
+    sp<RawSource> source = new RawSource(w * h * 3 / 2, frames, 33333);
+    sp<android::MediaSource> codec = create(videoFormat(w, h), source);
+    ASSERT_NE(nullptr, codec.get());
+    ASSERT_EQ(android::OK, codec->start());
+    int outputs = 0, syncs = 0;
+    int64_t lastDecodingTime = -1;
+    for (;;) {
+        MediaBuffer* buffer = nullptr;
+        status_t err = codec->read(&buffer);
+        if (err != android::OK) {
+            EXPECT_EQ(android::ERROR_END_OF_STREAM, err);
+            break;
+        }
+        sp<MetaData> meta = buffer->meta_data();
+        int32_t isConfig = 0, isSync = 0;
+        meta->findInt32(android::kKeyIsCodecConfig, &isConfig);
+        meta->findInt32(android::kKeyIsSyncFrame, &isSync);
+        int64_t timeUs = -1, decodingTimeUs = -1;
+        EXPECT_TRUE(meta->findInt64(android::kKeyTime, &timeUs));
+        EXPECT_TRUE(meta->findInt64(android::kKeyDecodingTime, &decodingTimeUs));
+        if (outputs == 0) {
+            EXPECT_EQ(1, isConfig) << "the configuration comes first";
+            EXPECT_EQ(0, decodingTimeUs);
+            const uint8_t* p = (const uint8_t*)buffer->data() + buffer->range_offset();
+            EXPECT_EQ(0, memcmp(p, "\x00\x00\x00\x01", 4));
+        } else if (buffer->range_length() > 0) {
+            EXPECT_EQ(0, isConfig);
+            EXPECT_GT(decodingTimeUs, lastDecodingTime);
+            lastDecodingTime = decodingTimeUs;
+            syncs += isSync;
+        }
+#if PLATFORM_LEVEL >= 21
+        int32_t id;
+        void* ptr;
+        EXPECT_TRUE(meta->findInt32(android::kKeyBufferID, &id));
+        EXPECT_FALSE(meta->findPointer(android::kKeyPlatformPrivate, &ptr));
+#else
+        void* id;
+        void* priv;
+        EXPECT_TRUE(meta->findPointer(android::kKeyBufferID, &id));
+        EXPECT_TRUE(meta->findPointer(android::kKeyPlatformPrivate, &priv));
+#endif
+        if (buffer->range_length() > 0) ++outputs;  // the end-of-stream buffer is empty
+        buffer->release();
+    }
+    EXPECT_EQ(frames + 1, outputs);  // configuration + one unit per frame
+    EXPECT_GE(syncs, 1);
+    EXPECT_EQ(android::OK, codec->stop());
+    EXPECT_EQ(1, host::logCount("Successfully allocated OMX node 'OMX.vendor.avc.enc'", "OMXCodec"));
+}
+
+TEST_F(DriverTest, RefusedNodeAllocationMovesToTheNextCandidate) {
+    useCodecs(avc(0, "OMX.first.avc", "fault.allocnode=1") + avc(1, "OMX.second.avc"));
+    sp<android::MediaSource> codec = create(videoFormat(176, 144), new RawSource(176 * 144 * 3 / 2, 1, 33333));
+    ASSERT_NE(nullptr, codec.get());
+    EXPECT_EQ(0, host::logCount("Successfully allocated OMX node 'OMX.first.avc'"));
+    EXPECT_EQ(1, host::logCount("Successfully allocated OMX node 'OMX.second.avc'"));
+}
+
+TEST_F(DriverTest, UnsupportedConfigurationFailsInAnOrderlyWay) {
+    // Baseline not listed, then a GOP too short to encode: each candidate is
+    // refused and the next tried; with none left nothing is created.
+    useCodecs(avc(0, "OMX.main.only", "profilelevels=2:0x2000"));
+    EXPECT_EQ(nullptr, create(videoFormat(176, 144), new RawSource(1, 1, 1)).get());
+    EXPECT_EQ(1, host::logCount("Target profile (1) and level"));
+
+    useCodecs(avc(0, "OMX.main.only", "profilelevels=2:0x2000") + avc(1, "OMX.baseline"));
+    EXPECT_NE(nullptr, create(videoFormat(176, 144), new RawSource(1, 1, 1)).get());
+
+    sp<MetaData> meta = videoFormat(176, 144);
+    meta->setInt32(android::kKeyFrameRate, 2);
+    EXPECT_EQ(nullptr, create(meta, new RawSource(1, 1, 1)).get());
+    EXPECT_EQ(2, host::logCount("is too short for AVC recording"));
+}
+
+TEST_F(DriverTest, SoftwareAndHardwareFlagsFilterAndOrderCandidates) {
+    useCodecs(avc(0, "OMX.hw.avc") + avc(1, "OMX.google.h264.encoder") + avc(2, "plain.avc"));
+    std::vector<qor::CodecNameAndQuirks> matches;
+    OMXCodec::findMatchingCodecs("video/avc", true, nullptr, 0, &matches);
+    ASSERT_EQ(3u, matches.size());
+    EXPECT_STREQ("OMX.hw.avc", matches[0].mName.string());
+    OMXCodec::findMatchingCodecs("video/avc", true, nullptr, OMXCodec::kPreferSoftwareCodecs, &matches);
+    ASSERT_EQ(3u, matches.size());
+    EXPECT_STREQ("OMX.google.h264.encoder", matches[0].mName.string());
+    EXPECT_STREQ("plain.avc", matches[1].mName.string());
+    EXPECT_STREQ("OMX.hw.avc", matches[2].mName.string());
+    OMXCodec::findMatchingCodecs("video/avc", true, nullptr, OMXCodec::kSoftwareCodecsOnly, &matches);
+    EXPECT_EQ(2u, matches.size());
+    OMXCodec::findMatchingCodecs("video/avc", true, nullptr, OMXCodec::kHardwareCodecsOnly, &matches);
+    ASSERT_EQ(1u, matches.size());
+    EXPECT_STREQ("OMX.hw.avc", matches[0].mName.string());
+    OMXCodec::findMatchingCodecs("video/avc", true, "plain.avc", 0, &matches);
+    EXPECT_EQ(1u, matches.size());
+}
+
+struct FaultCase {
+    const char* name;
+    const char* fault;
+    const char* logLine;
+};
+
+class DriverFaultTest : public DriverTest, public ::testing::WithParamInterface<FaultCase> {};
+
+// A component failing mid-stream: the blocked read wakes with the error,
+// and stop brings the still running component back down.
+TEST_P(DriverFaultTest, FailureWakesTheReaderAndStopStillWorks) {
+    useCodecs(avc(0, "OMX.faulty.avc", GetParam().fault));
+    const int w = 176, h = 144;
+    sp<android::MediaSource> codec = create(videoFormat(w, h), new RawSource(w * h * 3 / 2, 1000, 33333));
+    ASSERT_NE(nullptr, codec.get());
+    ASSERT_EQ(android::OK, codec->start());
+    status_t err = android::OK;
+    int reads = 0;
+    while (err == android::OK && reads < 1000) {
+        MediaBuffer* buffer = nullptr;
+        err = codec->read(&buffer);
+        if (buffer) buffer->release();
+        ++reads;
+    }
+    EXPECT_EQ(android::UNKNOWN_ERROR, err);
+    EXPECT_EQ(1, host::logCount(GetParam().logLine, "OMXCodec"));
+    EXPECT_EQ(android::OK, codec->stop());
+    EXPECT_EQ(OMXCodec::ERROR, static_cast<OMXCodec*>(codec.get())->state());
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, DriverFaultTest,
+                         ::testing::Values(FaultCase{"ErrorEvent", "fault.errorafter=5", "[OMX.faulty.avc] ERROR(0x"},
+                                           FaultCase{"FillRefused", "fault.fillbuffer=4",
+                                                     "[OMX.faulty.avc] fillBuffer failed w/ error 0x"}),
+                         [](const ::testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
+
+TEST_F(DriverTest, SourceLargerThanTheInputBufferIsAnError) {
+    useCodecs(avc(0, "OMX.vendor.avc"));
+    const int w = 176, h = 144;
+    sp<android::MediaSource> codec = create(videoFormat(w, h), new RawSource(w * h * 4, 3, 33333));
+    ASSERT_NE(nullptr, codec.get());
+    ASSERT_EQ(android::OK, codec->start());
+    MediaBuffer* buffer = nullptr;
+    status_t err;
+    while ((err = codec->read(&buffer)) == android::OK) buffer->release();
+    EXPECT_EQ(android::UNKNOWN_ERROR, err);
+    EXPECT_EQ(1, host::logCount("Codec's input buffers are too small"));
+    EXPECT_EQ(android::OK, codec->stop());
+}
+
+TEST_F(DriverTest, StartTwiceIsRefusedAndAacGetsItsOwnRole) {
+    useCodecs("codec.0.name=OMX.google.aac.encoder\ncodec.0.type=audio/mp4a-latm\n");
+    sp<MetaData> meta = new MetaData;
+    meta->setCString(android::kKeyMIMEType, android::MEDIA_MIMETYPE_AUDIO_AAC);
+    meta->setInt32(android::kKeySampleRate, 44100);
+    meta->setInt32(android::kKeyChannelCount, 1);
+    meta->setInt32(android::kKeyBitRate, 64000);
+    meta->setInt32(android::kKeyMaxInputSize, 8192);
+    sp<android::MediaSource> codec = create(meta, new RawSource(4096, 20, 46439));
+    ASSERT_NE(nullptr, codec.get());
+    int32_t rate = 0;
+    EXPECT_TRUE(codec->getFormat()->findInt32(android::kKeySampleRate, &rate));
+    EXPECT_EQ(44100, rate);
+    ASSERT_EQ(android::OK, codec->start());
+    EXPECT_EQ(android::UNKNOWN_ERROR, codec->start());
+    EXPECT_EQ(1, host::logCount("called start in the unexpected state: 4"));
+    int units = 0;
+    MediaBuffer* buffer = nullptr;
+    while (codec->read(&buffer) == android::OK) {
+        ++units;
+        buffer->release();
+    }
+    EXPECT_GE(units, 20 * 2048 / 1024);
+    EXPECT_EQ(android::OK, codec->stop());
+    EXPECT_EQ(0, host::logCount("Failed to set standard component role"));
+}
+
+}  // namespace
