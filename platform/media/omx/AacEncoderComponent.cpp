@@ -7,6 +7,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
 }
 
 #include <utils/Log.h>
@@ -44,7 +45,8 @@ AacEncoderComponent::AacEncoderComponent(const host::CodecEntry& entry, Listener
       mSamplesSent(0),
       mPacketCount(0),
       mEosPending(false),
-      mEosTimeUs(0) {
+      mEosTimeUs(0),
+      mRestartPending(false) {
     OMX_PARAM_PORTDEFINITIONTYPE& in = mPorts[kInputPort].mDef;
     in.eDomain = OMX_PortDomainAudio;
     in.format.audio.cMIMEType = const_cast<char*>("audio/raw");
@@ -201,6 +203,11 @@ OMX_ERRORTYPE AacEncoderComponent::internalSetParameter(OMX_INDEXTYPE index, con
 }
 
 bool AacEncoderComponent::openEncoder() {
+    static const bool quiet = [] {
+        av_log_set_level(AV_LOG_ERROR);  // the encoder's statistics are not errors
+        return true;
+    }();
+    (void)quiet;
     const AVCodec* codec = avcodec_find_encoder_by_name("aac");
     if (codec == nullptr) return false;
     mCtx = avcodec_alloc_context3(codec);
@@ -232,6 +239,12 @@ bool AacEncoderComponent::openEncoder() {
         return false;
     }
     mConfig.assign(mCtx->extradata, mCtx->extradata + mCtx->extradata_size);
+    // The encoder appends an explicit "no SBR" extension; an AAC-LC stream at
+    // a standard rate is described by the two-byte AudioSpecificConfig alone.
+    if (mConfig.size() > 2 && (mConfig[0] >> 3) == 2 &&
+        (((mConfig[0] & 7) << 1) | (mConfig[1] >> 7)) < 15) {
+        mConfig.resize(2);
+    }
     return true;
 }
 
@@ -259,6 +272,7 @@ OMX_ERRORTYPE AacEncoderComponent::onStart(Lock&) {
         return OMX_ErrorInsufficientResources;
     }
     mConfigSent = false;
+    mRestartPending = false;
     resetStream();
     return OMX_ErrorNone;
 }
@@ -269,13 +283,11 @@ void AacEncoderComponent::onStop(Lock&) {
     mConfigSent = false;
 }
 
-void AacEncoderComponent::onPortFlushed(OMX_U32, Lock&) {
-    if (mCtx == nullptr) return;
-    // Dropped input leaves the encoder's state behind: start a new stream
-    // (the configuration stays the same and is not sent again).
-    closeEncoder();
-    resetStream();
-    if (!openEncoder()) signalError(OMX_ErrorInsufficientResources);
+void AacEncoderComponent::onPortFlushed(OMX_U32 port, Lock&) {
+    // Dropped input leaves the encoder's state behind: the worker starts a
+    // new stream before it goes on (the configuration is not sent again).
+    // Encoded frames not yet delivered survive an output flush.
+    if (port == kInputPort) mRestartPending = true;
 }
 
 void AacEncoderComponent::appendPcm(const OMX_BUFFERHEADERTYPE* in) {
@@ -364,6 +376,12 @@ bool AacEncoderComponent::encodeQueued(bool endOfStream) {
 }
 
 void AacEncoderComponent::onQueueFilled(Lock& lock) {
+    if (mRestartPending && mCtx != nullptr) {
+        mRestartPending = false;
+        closeEncoder();
+        resetStream();
+        if (!openEncoder()) signalError(OMX_ErrorInsufficientResources);
+    }
     while (mState == OMX_StateExecuting && !mFailed && mCtx != nullptr) {
         OMX_BUFFERHEADERTYPE* out = peekBuffer(kOutputPort);
         if (out == nullptr) return;
