@@ -112,7 +112,11 @@ TEST_P(AudioEncodeTest, DecodesToTheToneThatWentIn) {
 
 INSTANTIATE_TEST_SUITE_P(Tones, AudioEncodeTest,
                          testing::Values(ToneCase{44100, 2, 1000}, ToneCase{48000, 1, 440},
-                                         ToneCase{16000, 1, 300}));
+                                         ToneCase{16000, 1, 300}),
+                         [](const testing::TestParamInfo<ToneCase>& info) {
+                             return std::to_string(info.param.mRate) + "Hz_" +
+                                    std::to_string(info.param.mChannels) + "ch";
+                         });
 
 }  // namespace
 }  // namespace qor_test

@@ -192,7 +192,14 @@ INSTANTIATE_TEST_SUITE_P(Components, PlatformVideoTest,
                          testing::Values(VideoFactoryCase{"OMX.google.h264.encoder", 19},
                                          VideoFactoryCase{"OMX.Exynos.avc.enc", 21},
                                          VideoFactoryCase{"OMX.TI.DUCATI1.VIDEO.H264E",
-                                                          0x7F000100}));
+                                                          0x7F000100}),
+                         [](const testing::TestParamInfo<VideoFactoryCase>& info) {
+                             std::string name = info.param.mComponent;
+                             for (char& ch : name) {
+                                 if (!isalnum((unsigned char)ch)) ch = '_';
+                             }
+                             return name;
+                         });
 
 std::vector<std::vector<uint8_t>> toneBlocks(int rate, int channels, int blocks) {
     std::vector<std::vector<uint8_t>> items;

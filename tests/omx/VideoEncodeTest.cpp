@@ -153,7 +153,11 @@ TEST_P(LayoutMismatchTest, ComesOutVisiblyWrong) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, LayoutMismatchTest,
-                         testing::Values(MismatchCase{19, 21}, MismatchCase{21, 19}));
+                         testing::Values(MismatchCase{19, 21}, MismatchCase{21, 19}),
+                         [](const testing::TestParamInfo<MismatchCase>& info) {
+                             return "port" + std::to_string(info.param.mPortColor) + "_frame" +
+                                    std::to_string(info.param.mFrameColor);
+                         });
 
 }  // namespace
 }  // namespace qor_test
