@@ -71,23 +71,28 @@ TEST_F(ComponentTest, ReachesIdleOnlyWhenEveryPortIsPopulated) {
 
 TEST_F(ComponentTest, TracksBufferOwnership) {
     startEncoder();
-    OmxTestClient::Buffer& out = c.mBuffers[1][0];
-    ASSERT_EQ(OK, c.fill(out));
-    // Already with the component: a second fill and a free are refused.
-    EXPECT_EQ(INVALID_OPERATION, c.fill(out));
-    out.mOurs = false;
-    EXPECT_NE(OK, c.omx()->freeBuffer(c.node(), 1, out.mId));
+    // With no output buffer the frame stays with the component.
     OmxTestClient::Buffer& in = c.mBuffers[0][0];
     std::vector<uint8_t> f = frame(0);
     memcpy(in.mData, f.data(), f.size());
     ASSERT_EQ(OK, c.empty(in, f.size(), OMX_BUFFERFLAG_ENDOFFRAME, 0));
     EXPECT_EQ(INVALID_OPERATION, c.empty(in, f.size(), OMX_BUFFERFLAG_ENDOFFRAME, 0));
     in.mOurs = false;
+    EXPECT_NE(OK, c.omx()->freeBuffer(c.node(), 0, in.mId));
     // Lengths beyond the buffer are refused.
     OmxTestClient::Buffer& in2 = c.mBuffers[0][1];
     EXPECT_EQ(BAD_VALUE, c.empty(in2, in2.mSize + 1, 0, 0));
-    // The configuration takes the one output; the frame waits for another.
-    EXPECT_TRUE(c.waitUntil([&] { return c.mOutputs.size() == 2 && in.mOurs; }));
+    // The configuration and the frame take two outputs; the others wait
+    // for input, and a buffer the component holds cannot be given twice.
+    ASSERT_EQ(OK, c.fillAll());
+    ASSERT_TRUE(c.waitUntil([&] { return c.mOutputs.size() == 2 && in.mOurs; }));
+    OmxTestClient::Buffer* held = nullptr;
+    for (OmxTestClient::Buffer& b : c.mBuffers[1]) {
+        if (!b.mOurs) held = &b;
+    }
+    ASSERT_TRUE(held != nullptr);
+    EXPECT_EQ(INVALID_OPERATION, c.fill(*held));
+    held->mOurs = false;
     ASSERT_TRUE(c.stop());
 }
 
