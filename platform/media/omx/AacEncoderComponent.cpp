@@ -19,7 +19,8 @@ namespace {
 const int kFrameSamples = 1024;
 const OMX_U32 kMaxChannels = 8;
 const OMX_U32 kInputBufferSize = 8192;
-const OMX_U32 kOutputBufferSize = 8192;  // above 768 bytes per channel, the AAC maximum
+const OMX_U32 kOutputBufferSize = 8192;
+const size_t kMaxPendingFrames = 16;  // above 768 bytes per channel, the AAC maximum
 
 OMX_U32 defaultBitrate(OMX_U32 channels) { return 64000 * (channels > 1 ? 2 : 1); }
 
@@ -384,8 +385,7 @@ void AacEncoderComponent::onQueueFilled(Lock& lock) {
     }
     while (mState == OMX_StateExecuting && !mFailed && mCtx != nullptr) {
         OMX_BUFFERHEADERTYPE* out = peekBuffer(kOutputPort);
-        if (out == nullptr) return;
-        if (!mConfigSent || !mPending.empty() || mEosPending) {
+        if (out != nullptr && (!mConfigSent || !mPending.empty() || mEosPending)) {
             takeBuffer(kOutputPort);
             out->nOffset = 0;
             if (!mConfigSent) {
@@ -420,6 +420,8 @@ void AacEncoderComponent::onQueueFilled(Lock& lock) {
             returnBuffer(kOutputPort, out);
             continue;
         }
+        // Encode ahead while the output buffers are away, a few frames at most.
+        if (mEosPending || mPending.size() >= kMaxPendingFrames) return;
         OMX_BUFFERHEADERTYPE* in = peekBuffer(kInputPort);
         if (in == nullptr) return;
         takeBuffer(kInputPort);
