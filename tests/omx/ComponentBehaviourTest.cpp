@@ -233,6 +233,15 @@ TEST_F(ComponentTest, EnumeratesTheListedColourFormats) {
     f.eColorFormat = (OMX_COLOR_FORMATTYPE)21;
     EXPECT_EQ(OK, c.setParam(OMX_IndexParamVideoPortFormat, &f));
     EXPECT_EQ(21u, (uint32_t)c.portDef(0).format.video.eColorFormat);
+
+    // A listed format the encoder has no layout for (opaque buffers) is refused.
+    OmxTestClient sec;
+    ASSERT_EQ(OK, sec.allocateNode("OMX.SEC.avc.enc"));
+    OmxTestClient::init(&f);
+    f.nIndex = 2;
+    ASSERT_EQ(OK, sec.getParam(OMX_IndexParamVideoPortFormat, &f));
+    EXPECT_EQ(0x7F000789u, (uint32_t)f.eColorFormat);
+    EXPECT_EQ(ERROR_UNSUPPORTED, sec.setParam(OMX_IndexParamVideoPortFormat, &f));
 }
 
 TEST_F(ComponentTest, ProfileLevelsComeFromTheProfile) {

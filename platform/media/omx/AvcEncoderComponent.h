@@ -42,6 +42,8 @@ public:
     static size_t inputFrameExtent(OMX_U32 colorFormat, OMX_U32 width, OMX_U32 height,
                                    OMX_U32 stride, OMX_U32 sliceHeight);
     static bool isPlanar(OMX_U32 colorFormat);
+    // A YUV 4:2:0 layout the encoder reads (planar or semi-planar above).
+    static bool isReadable(OMX_U32 colorFormat);
     // OpenMAX AVC level bit to level_idc (0 for an unknown bit).
     static int levelIdc(OMX_U32 omxLevel);
 
