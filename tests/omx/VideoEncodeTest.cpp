@@ -183,3 +183,66 @@ INSTANTIATE_TEST_SUITE_P(Layouts, LayoutMismatchTest,
 
 }  // namespace
 }  // namespace qor_test
+
+namespace qor_test {
+namespace {
+
+struct RunResult {
+    std::vector<Output> mOutputs;
+    size_t mFrameBytes = 0;
+};
+
+// Encodes `n` frames of 320x240 with the given rate settings and level.
+RunResult encodeWith(int fps, int bitrate, uint32_t pFrames, uint32_t level, int n) {
+    const uint32_t w = 320, h = 240;
+    RunResult r;
+    OmxTestClient c;
+    if (c.allocateNode("OMX.google.h264.encoder") != OK ||
+        c.configureVideo(w, h, w, h, 19, fps, bitrate, pFrames) != OK) {
+        return r;
+    }
+    OMX_VIDEO_PARAM_AVCTYPE avc;
+    OmxTestClient::init(&avc);
+    avc.nPortIndex = 1;
+    c.getParam(OMX_IndexParamVideoAvc, &avc);
+    avc.eLevel = (OMX_VIDEO_AVCLEVELTYPE)level;
+    if (c.setParam(OMX_IndexParamVideoAvc, &avc) != OK || !c.start()) return r;
+    std::vector<std::vector<uint8_t>> frames;
+    size_t size = c.portDef(0).nBufferSize;
+    for (int i = 0; i < n; ++i) frames.push_back(layout(makeFrame(w, h, i), 19, w, h, size));
+    if (!c.encode(frames, 1000000 / fps) || !c.stop()) return r;
+    r.mOutputs = c.mOutputs;
+    for (const Output& o : r.mOutputs) {
+        if (!(o.mFlags & OMX_BUFFERFLAG_CODECCONFIG)) r.mFrameBytes += o.mData.size();
+    }
+    return r;
+}
+
+TEST(VideoSettingsTest, HonoursRateGopProfileAndLevel) {
+    RunResult low = encodeWith(30, 150000, 0xFFFFFFFF, OMX_VIDEO_AVCLevel31, 60);
+    RunResult high = encodeWith(30, 1500000, 29, OMX_VIDEO_AVCLevel3, 60);
+    RunResult slow = encodeWith(15, 150000, 29, OMX_VIDEO_AVCLevel31, 60);
+    ASSERT_FALSE(low.mOutputs.empty());
+    ASSERT_FALSE(high.mOutputs.empty());
+    ASSERT_FALSE(slow.mOutputs.empty());
+    // Ten times the bit rate gives a much larger stream; the same bit rate
+    // at half the frame rate spends about twice the bytes per frame.
+    EXPECT_GT(high.mFrameBytes, 4 * low.mFrameBytes);
+    EXPECT_GT(slow.mFrameBytes, low.mFrameBytes * 3 / 2);
+    EXPECT_LT(slow.mFrameBytes, low.mFrameBytes * 3);
+    // Baseline profile and the configured level in the SPS.
+    const std::vector<uint8_t>& sps = low.mOutputs[0].mData;
+    ASSERT_GT(sps.size(), 7u);
+    EXPECT_EQ(66, sps[5]);
+    EXPECT_EQ(31, sps[7]);
+    EXPECT_EQ(30, high.mOutputs[0].mData[7]);
+    // No periodic IDR with all-ones P spacing; one per second otherwise.
+    int lowSyncs = 0, highSyncs = 0;
+    for (const Output& o : low.mOutputs) lowSyncs += (o.mFlags & OMX_BUFFERFLAG_SYNCFRAME) != 0;
+    for (const Output& o : high.mOutputs) highSyncs += (o.mFlags & OMX_BUFFERFLAG_SYNCFRAME) != 0;
+    EXPECT_EQ(1, lowSyncs);
+    EXPECT_EQ(2, highSyncs);
+}
+
+}  // namespace
+}  // namespace qor_test
