@@ -1,5 +1,6 @@
 // The codec list and QueryCodecs, answered from the device profiles.
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -124,6 +125,21 @@ TEST(CodecListTest, AnUnavailableListIsNull) {
     }
     ProfileScope scope(path);
     EXPECT_TRUE(MediaCodecList::getInstance() == nullptr);
+    remove(path.c_str());
+}
+
+TEST(CodecListTest, ServiceLivesLocallyUnlessTheProfileSaysNot) {
+    OMXClient client;
+    ASSERT_EQ(OK, client.connect());
+    EXPECT_TRUE(client.interface()->livesLocally(IOMX::node_id(), getpid()));
+    std::string path = writeTemp(".prop", std::vector<uint8_t>{});
+    {
+        FILE* f = fopen(path.c_str(), "w");
+        fputs("omx.liveslocally=0\n", f);
+        fclose(f);
+    }
+    ProfileScope scope(path);
+    EXPECT_FALSE(client.interface()->livesLocally(IOMX::node_id(), getpid()));
     remove(path.c_str());
 }
 
