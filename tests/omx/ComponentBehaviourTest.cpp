@@ -105,9 +105,13 @@ TEST_F(ComponentTest, LocksPortSettingsWhileRunning) {
     ASSERT_TRUE(c.stop());
     def = c.portDef(0);
     def.format.video.nFrameWidth = 320;
-    def.format.video.nStride = 320;
+    def.format.video.nStride = 300;  // narrower than the frame
+    EXPECT_EQ(BAD_VALUE, c.setParam(OMX_IndexParamPortDefinition, &def));
+    def.format.video.nStride = -320;  // taken by its magnitude
     EXPECT_EQ(OK, c.setParam(OMX_IndexParamPortDefinition, &def));
+    EXPECT_EQ(320, c.portDef(0).format.video.nStride);
     EXPECT_EQ(320u, c.portDef(1).format.video.nFrameWidth);
+    EXPECT_GE(c.portDef(0).nBufferSize, 320u * kH * 3 / 2);
 }
 
 TEST_F(ComponentTest, FlushReturnsEveryBufferThenCompletes) {

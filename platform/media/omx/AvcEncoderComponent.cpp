@@ -239,10 +239,11 @@ OMX_ERRORTYPE AvcEncoderComponent::setPortDefinition(OMX_U32 port,
             v.nFrameHeight > kMaxDimension) {
             return OMX_ErrorBadParameter;
         }
-        OMX_S32 stride = v.nStride == 0 ? (OMX_S32)v.nFrameWidth : v.nStride;
+        // A negative stride is taken by its magnitude (rows top-down).
+        OMX_S32 stride = v.nStride == 0 ? (OMX_S32)v.nFrameWidth
+                                        : (v.nStride < 0 ? -v.nStride : v.nStride);
         OMX_U32 slice = v.nSliceHeight == 0 ? v.nFrameHeight : v.nSliceHeight;
-        // Bottom-up (negative) strides and rows narrower than the frame are
-        // layouts this encoder cannot read.
+        // Rows narrower or planes shorter than the frame cannot be read.
         if (stride < (OMX_S32)v.nFrameWidth || slice < v.nFrameHeight) {
             return OMX_ErrorBadParameter;
         }
