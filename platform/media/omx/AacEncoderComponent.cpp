@@ -7,6 +7,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
 }
 
 #include <utils/Log.h>
@@ -18,7 +19,8 @@ namespace {
 const int kFrameSamples = 1024;
 const OMX_U32 kMaxChannels = 8;
 const OMX_U32 kInputBufferSize = 8192;
-const OMX_U32 kOutputBufferSize = 8192;  // above 768 bytes per channel, the AAC maximum
+const OMX_U32 kOutputBufferSize = 8192;
+const size_t kMaxPendingFrames = 16;  // above 768 bytes per channel, the AAC maximum
 
 OMX_U32 defaultBitrate(OMX_U32 channels) { return 64000 * (channels > 1 ? 2 : 1); }
 
@@ -45,7 +47,8 @@ AacEncoderComponent::AacEncoderComponent(const host::CodecEntry& entry, Listener
       mPacketCount(0),
       mPrimingPacketsLeft(0),
       mEosPending(false),
-      mEosTimeUs(0) {
+      mEosTimeUs(0),
+      mRestartPending(false) {
     OMX_PARAM_PORTDEFINITIONTYPE& in = mPorts[kInputPort].mDef;
     in.eDomain = OMX_PortDomainAudio;
     in.format.audio.cMIMEType = const_cast<char*>("audio/raw");
@@ -202,8 +205,16 @@ OMX_ERRORTYPE AacEncoderComponent::internalSetParameter(OMX_INDEXTYPE index, con
 }
 
 bool AacEncoderComponent::openEncoder() {
+<<<<<<< HEAD
     // The encoder's statistics would go to the game's stderr.
     av_log_set_level(AV_LOG_ERROR);
+=======
+    static const bool quiet = [] {
+        av_log_set_level(AV_LOG_ERROR);  // the encoder's statistics are not errors
+        return true;
+    }();
+    (void)quiet;
+>>>>>>> omx
     const AVCodec* codec = avcodec_find_encoder_by_name("aac");
     if (codec == nullptr) return false;
     mCtx = avcodec_alloc_context3(codec);
@@ -239,6 +250,12 @@ bool AacEncoderComponent::openEncoder() {
         return false;
     }
     mConfig.assign(mCtx->extradata, mCtx->extradata + mCtx->extradata_size);
+    // The encoder appends an explicit "no SBR" extension; an AAC-LC stream at
+    // a standard rate is described by the two-byte AudioSpecificConfig alone.
+    if (mConfig.size() > 2 && (mConfig[0] >> 3) == 2 &&
+        (((mConfig[0] & 7) << 1) | (mConfig[1] >> 7)) < 15) {
+        mConfig.resize(2);
+    }
     return true;
 }
 
@@ -266,6 +283,7 @@ OMX_ERRORTYPE AacEncoderComponent::onStart(Lock&) {
         return OMX_ErrorInsufficientResources;
     }
     mConfigSent = false;
+    mRestartPending = false;
     resetStream();
     return OMX_ErrorNone;
 }
@@ -276,13 +294,11 @@ void AacEncoderComponent::onStop(Lock&) {
     mConfigSent = false;
 }
 
-void AacEncoderComponent::onPortFlushed(OMX_U32, Lock&) {
-    if (mCtx == nullptr) return;
-    // Dropped input leaves the encoder's state behind: start a new stream
-    // (the configuration stays the same and is not sent again).
-    closeEncoder();
-    resetStream();
-    if (!openEncoder()) signalError(OMX_ErrorInsufficientResources);
+void AacEncoderComponent::onPortFlushed(OMX_U32 port, Lock&) {
+    // Dropped input leaves the encoder's state behind: the worker starts a
+    // new stream before it goes on (the configuration is not sent again).
+    // Encoded frames not yet delivered survive an output flush.
+    if (port == kInputPort) mRestartPending = true;
 }
 
 void AacEncoderComponent::appendPcm(const OMX_BUFFERHEADERTYPE* in) {
@@ -379,10 +395,15 @@ bool AacEncoderComponent::encodeQueued(bool endOfStream) {
 }
 
 void AacEncoderComponent::onQueueFilled(Lock& lock) {
+    if (mRestartPending && mCtx != nullptr) {
+        mRestartPending = false;
+        closeEncoder();
+        resetStream();
+        if (!openEncoder()) signalError(OMX_ErrorInsufficientResources);
+    }
     while (mState == OMX_StateExecuting && !mFailed && mCtx != nullptr) {
         OMX_BUFFERHEADERTYPE* out = peekBuffer(kOutputPort);
-        if (out == nullptr) return;
-        if (!mConfigSent || !mPending.empty() || mEosPending) {
+        if (out != nullptr && (!mConfigSent || !mPending.empty() || mEosPending)) {
             takeBuffer(kOutputPort);
             out->nOffset = 0;
             if (!mConfigSent) {
@@ -417,6 +438,8 @@ void AacEncoderComponent::onQueueFilled(Lock& lock) {
             returnBuffer(kOutputPort, out);
             continue;
         }
+        // Encode ahead while the output buffers are away, a few frames at most.
+        if (mEosPending || mPending.size() >= kMaxPendingFrames) return;
         OMX_BUFFERHEADERTYPE* in = peekBuffer(kInputPort);
         if (in == nullptr) return;
         takeBuffer(kInputPort);

@@ -82,6 +82,7 @@ private:
     std::deque<Packet> mPending;
     bool mEosPending;
     OMX_TICKS mEosTimeUs;
+    bool mRestartPending;  // an input flush asks for a new stream
 };
 
 }  // namespace android

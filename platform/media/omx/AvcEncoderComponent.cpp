@@ -94,9 +94,13 @@ AvcEncoderComponent::AvcEncoderComponent(const host::CodecEntry& entry, Listener
     in.format.video.nSliceHeight = kDefaultHeight;
     in.format.video.xFramerate = 30 << 16;
     in.format.video.eCompressionFormat = OMX_VIDEO_CodingUnused;
-    in.format.video.eColorFormat = entry.colorFormats.empty()
-                                       ? OMX_COLOR_FormatYUV420Planar
-                                       : (OMX_COLOR_FORMATTYPE)entry.colorFormats[0];
+    in.format.video.eColorFormat = OMX_COLOR_FormatYUV420Planar;
+    for (uint32_t color : entry.colorFormats) {
+        if (isReadable(color)) {
+            in.format.video.eColorFormat = (OMX_COLOR_FORMATTYPE)color;
+            break;
+        }
+    }
 
     OMX_PARAM_PORTDEFINITIONTYPE& out = mPorts[kOutputPort].mDef;
     out.eDomain = OMX_PortDomainVideo;
@@ -179,7 +183,26 @@ int AvcEncoderComponent::levelIdc(OMX_U32 omxLevel) {
     }
 }
 
+bool AvcEncoderComponent::isReadable(OMX_U32 color) {
+    switch (color) {
+        case OMX_COLOR_FormatYUV420Planar:
+        case OMX_COLOR_FormatYUV420SemiPlanar:
+        case OMX_TI_COLOR_FormatYUV420PackedSemiPlanar:
+        case OMX_COLOR_FormatVendorPlanar7FA:
+        case OMX_QCOM_COLOR_FormatYVU420SemiPlanar:
+        case OMX_QCOM_COLOR_FormatYUV420PackedSemiPlanar64x32Tile2m8ka:
+        case OMX_QCOM_COLOR_FormatYUV420PackedSemiPlanar32m:
+        case OMX_SEC_COLOR_FormatNV12Tiled:
+            return true;
+        default:
+            return false;
+    }
+}
+
 bool AvcEncoderComponent::colorListed(OMX_U32 color) const {
+    // A listed format without a YUV 4:2:0 layout this encoder reads (an
+    // opaque or RGB one) is advertised but refused.
+    if (!isReadable(color)) return false;
     if (mEntry.colorFormats.empty()) return color == OMX_COLOR_FormatYUV420Planar;
     for (uint32_t c : mEntry.colorFormats) {
         if (c == color) return true;
@@ -239,10 +262,11 @@ OMX_ERRORTYPE AvcEncoderComponent::setPortDefinition(OMX_U32 port,
             v.nFrameHeight > kMaxDimension) {
             return OMX_ErrorBadParameter;
         }
-        OMX_S32 stride = v.nStride == 0 ? (OMX_S32)v.nFrameWidth : v.nStride;
+        // A negative stride is taken by its magnitude (rows top-down).
+        OMX_S32 stride = v.nStride == 0 ? (OMX_S32)v.nFrameWidth
+                                        : (v.nStride < 0 ? -v.nStride : v.nStride);
         OMX_U32 slice = v.nSliceHeight == 0 ? v.nFrameHeight : v.nSliceHeight;
-        // Bottom-up (negative) strides and rows narrower than the frame are
-        // layouts this encoder cannot read.
+        // Rows narrower or planes shorter than the frame cannot be read.
         if (stride < (OMX_S32)v.nFrameWidth || slice < v.nFrameHeight) {
             return OMX_ErrorBadParameter;
         }

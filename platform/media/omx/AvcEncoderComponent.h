@@ -11,7 +11,10 @@
  *     0x7FC00002): Y rows of pitch S at 0; one interleaved plane of U,V byte
  *     pairs (U first) at S*H with pitch S. The vendor formats are read in
  *     this linear layout, which is what the frame converter writes for them.
- * With S = w and H = h the planar layout is tightly packed I420.
+ * With S = w and H = h the planar layout is tightly packed I420. A negative
+ * stride is taken by its magnitude; a stride or slice height of 0 means w or
+ * h. An odd width or height is coded one pixel smaller (4:2:0 H.264 crops in
+ * steps of two), the last column or row left out.
  *
  * Output: one codec-configuration buffer (SPS and PPS, 4-byte start codes,
  * flags CODECCONFIG|ENDOFFRAME) before the first frame, then one access unit
@@ -40,6 +43,8 @@ public:
     static size_t inputFrameExtent(OMX_U32 colorFormat, OMX_U32 width, OMX_U32 height,
                                    OMX_U32 stride, OMX_U32 sliceHeight);
     static bool isPlanar(OMX_U32 colorFormat);
+    // A YUV 4:2:0 layout the encoder reads (planar or semi-planar above).
+    static bool isReadable(OMX_U32 colorFormat);
     // OpenMAX AVC level bit to level_idc (0 for an unknown bit).
     static int levelIdc(OMX_U32 omxLevel);
 

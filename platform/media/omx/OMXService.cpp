@@ -190,7 +190,11 @@ private:
 
 class OMXService : public IOMX {
 public:
-    bool livesLocally(node_id, pid_t) override { return true; }
+    // In-process; a profile can say otherwise ("omx.liveslocally=0") so that
+    // clients take their remote-service paths (allocateBufferWithBackup).
+    bool livesLocally(node_id, pid_t) override {
+        return host::currentDeviceProfile()->get("omx.liveslocally", "1") != "0";
+    }
 
     status_t listNodes(std::list<ComponentInfo>* list) override {
         list->clear();

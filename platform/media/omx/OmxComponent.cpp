@@ -159,11 +159,22 @@ OMX_ERRORTYPE OmxComponent::sendCommand(OMX_COMMANDTYPE cmd, OMX_U32 param) {
                 mState != OMX_StatePause) {
                 return OMX_ErrorIncorrectStateOperation;
             }
-            // fall through
+            if (param >= kNumPorts && param != OMX_ALL) return OMX_ErrorBadPortIndex;
+            break;
         case OMX_CommandPortDisable:
         case OMX_CommandPortEnable:
             if (param >= kNumPorts && param != OMX_ALL) return OMX_ErrorBadPortIndex;
-            break;
+            // Takes effect at once: the client frees or allocates the port's
+            // buffers right after sending it.
+            for (OMX_U32 p = 0; p < kNumPorts; ++p) {
+                if (param != OMX_ALL && param != p) continue;
+                if (cmd == OMX_CommandPortDisable) {
+                    disablePort(p, lock);
+                } else {
+                    enablePort(p);
+                }
+            }
+            return OMX_ErrorNone;
         default:
             return OMX_ErrorNotImplemented;
     }
@@ -205,37 +216,29 @@ void OmxComponent::processCommand(const Command& cmd, Lock& lock) {
                 mListener->onEvent(OMX_EventCmdComplete, OMX_CommandFlush, p);
             }
             break;
-        case OMX_CommandPortDisable:
-            for (OMX_U32 p = 0; p < kNumPorts; ++p) {
-                if (cmd.mParam != OMX_ALL && cmd.mParam != p) continue;
-                Port& port = mPorts[p];
-                flushPort(p);
-                onPortFlushed(p, lock);
-                port.mDef.bEnabled = OMX_FALSE;
-                if (port.mBuffers.empty()) {
-                    port.mTransition = Port::NONE;
-                    mListener->onEvent(OMX_EventCmdComplete, OMX_CommandPortDisable, p);
-                } else {
-                    port.mTransition = Port::DISABLING;
-                }
-            }
-            break;
-        case OMX_CommandPortEnable:
-            for (OMX_U32 p = 0; p < kNumPorts; ++p) {
-                if (cmd.mParam != OMX_ALL && cmd.mParam != p) continue;
-                Port& port = mPorts[p];
-                port.mDef.bEnabled = OMX_TRUE;
-                if (mState == OMX_StateLoaded ||
-                    port.mBuffers.size() >= port.mDef.nBufferCountActual) {
-                    port.mTransition = Port::NONE;
-                    mListener->onEvent(OMX_EventCmdComplete, OMX_CommandPortEnable, p);
-                } else {
-                    port.mTransition = Port::ENABLING;
-                }
-            }
-            break;
         default:
             break;
+    }
+}
+
+void OmxComponent::disablePort(OMX_U32 p, Lock& lock) {
+    Port& port = mPorts[p];
+    flushPort(p);
+    onPortFlushed(p, lock);
+    port.mDef.bEnabled = OMX_FALSE;
+    port.mTransition = Port::DISABLING;  // until its last buffer is freed
+    checkTransitions();
+}
+
+void OmxComponent::enablePort(OMX_U32 p) {
+    Port& port = mPorts[p];
+    port.mDef.bEnabled = OMX_TRUE;
+    if (mState == OMX_StateLoaded && !mStatePending) {
+        port.mTransition = Port::NONE;
+        mListener->onEvent(OMX_EventCmdComplete, OMX_CommandPortEnable, p);
+    } else {
+        port.mTransition = Port::ENABLING;  // until it is populated
+        checkTransitions();
     }
 }
 

@@ -141,6 +141,8 @@ private:
     void processCommand(const Command& cmd, Lock& lock);
     void processStateSet(OMX_STATETYPE target, Lock& lock);
     void flushPort(OMX_U32 port);
+    void disablePort(OMX_U32 port, Lock& lock);
+    void enablePort(OMX_U32 port);
     void checkTransitions();
     bool allEnabledPortsPopulated() const;
     bool noBuffersLeft() const;
