@@ -205,16 +205,11 @@ OMX_ERRORTYPE AacEncoderComponent::internalSetParameter(OMX_INDEXTYPE index, con
 }
 
 bool AacEncoderComponent::openEncoder() {
-<<<<<<< HEAD
-    // The encoder's statistics would go to the game's stderr.
-    av_log_set_level(AV_LOG_ERROR);
-=======
     static const bool quiet = [] {
         av_log_set_level(AV_LOG_ERROR);  // the encoder's statistics are not errors
         return true;
     }();
     (void)quiet;
->>>>>>> omx
     const AVCodec* codec = avcodec_find_encoder_by_name("aac");
     if (codec == nullptr) return false;
     mCtx = avcodec_alloc_context3(codec);
