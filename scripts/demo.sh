@@ -27,7 +27,9 @@ if [ "${DEMO_SKIP_SETUP:-0}" != 1 ]; then
 fi
 if [ -n "${DEVICE_PROFILE:-}" ]; then
   [ -f "$DEVICE_PROFILE" ] || { echo "demo: no device profile $DEVICE_PROFILE" >&2; exit 2; }
-  echo "demo: simulated device from $DEVICE_PROFILE"
+  model=$(sed -n 's/^ro.product.model=//p' "$DEVICE_PROFILE" | tail -1)
+  level=$(sed -n 's/^ro.build.version.sdk=//p' "$DEVICE_PROFILE" | tail -1)
+  echo "demo: simulated device \"${model:-?}\" (level ${level:-?}) from $DEVICE_PROFILE"
 fi
 
 mkdir -p "$(dirname "$out")"
