@@ -12,7 +12,13 @@ JAVA=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}/bin/java
 # makes GraphicBuffer images work on Mesa (the GLES 2 read-back path).
 export LIBEGL=${LIBEGL:-$build/lib/libqorhost_egl.so}
 export EGL_PLATFORM=${EGL_PLATFORM:-surfaceless}
-export LUMOKAST_LOG_QUIET=${LUMOKAST_LOG_QUIET:-1}
+# The kit's log lines are off unless LUMOKAST_LOG_QUIET=0 (the host log is
+# silenced by the variable being set at all).
+if [ "${LUMOKAST_LOG_QUIET:-1}" = 0 ]; then
+  unset LUMOKAST_LOG_QUIET
+else
+  export LUMOKAST_LOG_QUIET=1
+fi
 exec "$JAVA" -Djava.library.path="$build/lib" \
   -cp "$build/java/lumokast_java.jar:$build/java/lumokast_demo.jar" \
   cn.lumokast.demo.DemoGame "$@"

@@ -68,6 +68,8 @@ public final class DemoGame {
         }
         if (!(seconds > 0) || seconds > 3600) throw new IllegalArgumentException("seconds must be in (0, 3600]");
         if (fps <= 0 || fps > 120) throw new IllegalArgumentException("fps must be in 1..120");
+        // Slot 0 is dropped by the muxer: at least one more frame is needed.
+        if (Math.round(seconds * fps) < 1) throw new IllegalArgumentException("too short for one frame");
         if (width <= 0 || height <= 0 || width % 2 != 0 || height % 2 != 0) {
             throw new IllegalArgumentException("the size must be even and positive");
         }
