@@ -38,7 +38,12 @@ public final class DemoGame {
             System.err.println("usage: DemoGame [--seconds S] [--fps F] [--size WxH] [out.mp4]");
             System.exit(2);
         }
-        System.exit(game.run());
+        try {
+            System.exit(game.run());
+        } catch (IllegalStateException e) {
+            System.err.println("demo: " + e.getMessage());
+            System.exit(1);
+        }
     }
 
     private void parse(String[] args) {
@@ -110,7 +115,7 @@ public final class DemoGame {
 
         // 3. Parameters and start. Both read-back paths deliver rows bottom
         //    first (GL's order), so the muxer flips them: invert = 1.
-        int bitRate = Math.max(500000, width * height * fps / 8); // ~3.5 Mbit/s at 720p30
+        int bitRate = (int) Math.max(500000L, (long) width * height * fps / 8); // ~3.5 Mbit/s at 720p30
         expect(Mp4Muxer.setVideoParameter(width, height, fps, bitRate, I_FRAME_INTERVAL, 1), "setVideoParameter");
         expect(Mp4Muxer.setAudioParameter(SAMPLE_RATE, CHANNELS, AUDIO_BIT_RATE), "setAudioParameter");
         Mp4Muxer.start(file.getPath());
@@ -141,8 +146,8 @@ public final class DemoGame {
         LumoKastNative.stopCapturer();
         SceneRenderer.close();
 
-        System.out.printf("demo: %d frames drawn, %d pushed (the first of a recording is dropped by design), "
-                + "%d refused, %d frame slots skipped to keep up; %.2f s of sound%n",
+        System.out.printf("demo: %d frames drawn and pushed, %d accepted for the file (the muxer drops the "
+                + "first frame of a recording), %d refused, %d frame slots skipped to keep up; %.2f s of sound%n",
                 stats.drawn, stats.accepted, stats.refused, stats.skipped, (double) audio.pushed / SAMPLE_RATE);
         System.out.printf("demo: %.1f s, %.1f fps on average%n", elapsed, stats.drawn / elapsed);
         if (stopped != 0 || !file.isFile() || file.length() == 0) {
