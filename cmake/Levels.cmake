@@ -1,6 +1,6 @@
 # Platform levels of the encoder library builds. Each level compiles the same
 # sources with PLATFORM_LEVEL=<n>; nothing decides by level at run time.
-set(QOR_LEVELS 18 21 23)
+set(QOR_LEVELS "18;21;23" CACHE STRING "Platform levels to build (sanitizer builds take only 23)")
 
 # Adds every existing child folder that has a CMakeLists.txt, in name order.
 function(qor_add_child_dirs)

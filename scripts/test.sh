@@ -34,12 +34,12 @@ run_ctest "tests" build
 
 if [ "${1:-}" != "--quick" ]; then
   echo "=== building with AddressSanitizer + UndefinedBehaviorSanitizer ==="
-  cmake -S . -B build-asan -DLUMOKAST_SANITIZE=address -DLUMOKAST_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null &&
+  cmake -S . -B build-asan -DLUMOKAST_SANITIZE=address -DLUMOKAST_BENCH=OFF -DLUMOKAST_JVM_TESTS=OFF "-DQOR_LEVELS=23" -DCMAKE_BUILD_TYPE=Debug >/dev/null &&
     cmake --build build-asan -j"$JOBS" >/dev/null || { echo "asan build failed"; failed=$((failed + 1)); }
   run_ctest "tests under ASan/UBSan" build-asan -LE no_asan
 
   echo "=== building with ThreadSanitizer ==="
-  cmake -S . -B build-tsan -DLUMOKAST_SANITIZE=thread -DLUMOKAST_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null &&
+  cmake -S . -B build-tsan -DLUMOKAST_SANITIZE=thread -DLUMOKAST_BENCH=OFF -DLUMOKAST_JVM_TESTS=OFF "-DQOR_LEVELS=23" -DCMAKE_BUILD_TYPE=Debug >/dev/null &&
     cmake --build build-tsan -j"$JOBS" >/dev/null || { echo "tsan build failed"; failed=$((failed + 1)); }
   run_ctest "threaded tests under TSan" build-tsan -L threaded
 fi

@@ -1,5 +1,7 @@
 #include <host/device_profile.h>
 
+#include <android/log.h>
+
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -144,6 +146,12 @@ std::shared_ptr<const DeviceProfile> currentDeviceProfile() {
             std::stringstream ss;
             ss << f.rdbuf();
             text = ss.str();
+        } else {
+            // A test or demo that names a device it cannot read would
+            // otherwise run on the default device without noticing.
+            __android_log_print(ANDROID_LOG_ERROR, "host_device",
+                                "device profile %s cannot be read; the default device applies",
+                                path.c_str());
         }
     }
     c.profile = parseDeviceProfile(text, path);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -277,6 +278,53 @@ TEST_F(DriverTest, StartTwiceIsRefusedAndAacGetsItsOwnRole) {
     EXPECT_GE(units, 20 * 2048 / 1024);
     EXPECT_EQ(android::OK, codec->stop());
     EXPECT_EQ(0, host::logCount("Failed to set standard component role"));
+}
+
+// Messages of one callback are handled in their order under one hold of the
+// codec's lock: a list on level 23, one message per callback before.
+TEST_F(DriverTest, ObserverHandsMessagesOverInOrder) {
+    useCodecs(avc(0, "OMX.vendor.avc"));
+    const int w = 176, h = 144;
+    sp<android::MediaSource> source = create(videoFormat(w, h), new RawSource(w * h * 3 / 2, 1000, 33333));
+    ASSERT_NE(nullptr, source.get());
+    sp<OMXCodec> codec = static_cast<OMXCodec*>(source.get());
+    ASSERT_EQ(android::OK, codec->start());
+    host::logClear();
+
+    std::list<android::omx_message> messages;
+    for (OMX_U32 i = 0; i < 3; ++i) {
+        android::omx_message msg;
+        memset(&msg, 0, sizeof(msg));
+        msg.type = android::omx_message::EVENT;
+        msg.u.event_data.event = OMX_EventError;
+        msg.u.event_data.data1 = 0x80001000 + i;
+        msg.u.event_data.data2 = i;
+        messages.push_back(msg);
+    }
+    sp<qor::OMXCodecObserver> observer = new qor::OMXCodecObserver;
+    observer->setCodec(codec);
+#if PLATFORM_LEVEL >= 23
+    observer->onMessages(messages);
+#else
+    for (const android::omx_message& msg : messages) observer->onMessage(msg);
+#endif
+    // The first error puts the codec in ERROR; the two after it are dropped.
+    std::vector<host::LogLine> lines = host::logSnapshot();
+    int error = -1, firstDrop = -1, drops = 0;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].msg.find("] ERROR(0x80001000, 0)") != std::string::npos) error = (int)i;
+        if (lines[i].msg == "Dropping OMX EVENT message - we're in ERROR state.") {
+            if (firstDrop < 0) firstDrop = (int)i;
+            ++drops;
+        }
+    }
+    EXPECT_GE(error, 0);
+    EXPECT_GT(firstDrop, error);
+    EXPECT_GE(drops, 2);
+    EXPECT_EQ(0, host::logCount("ERROR(0x80001001"));
+    MediaBuffer* buffer = nullptr;
+    EXPECT_EQ(android::UNKNOWN_ERROR, codec->read(&buffer));
+    EXPECT_EQ(android::OK, codec->stop());
 }
 
 }  // namespace

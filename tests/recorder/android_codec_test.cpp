@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "FakeMedia.h"
+#include "android_source/ColorFormats.h"
 
 namespace {
 
@@ -266,6 +267,24 @@ TEST_F(RecorderTest, ParameterChecksAndEncoderAttempts) {
     gFactory.failAudio = true;
     EXPECT_EQ(-1, mRecorder->setAudioMeta(44100, 2, 1));
     EXPECT_EQ(1, lines("create audio OMX fail!"));
+}
+
+// Two colour names exist only from level 21 on; level 18 prints "??".
+TEST_F(RecorderTest, ColourNamesFollowThePlatformLevel) {
+    useProfile("ro.board.platform=msm8960\ncodec.0.name=OMX.qcom.video.encoder.avc\n"
+               "codec.0.type=video/avc\ncodec.0.colorformats=0x7FA30C04\n"
+               "codec.9.name=OMX.google.aac.encoder\ncodec.9.type=audio/mp4a-latm\n");
+    ASSERT_EQ(0, mRecorder->setVideoMeta(320, 240, 1000000, 30, 1));
+#if PLATFORM_LEVEL >= 21
+    EXPECT_EQ(1, lines("using OMX node OMX.qcom.video.encoder.avc - color 2141391876 "
+                       "QCOM_COLOR_FormatYUV420PackedSemiPlanar32m"));
+    EXPECT_STREQ("COLOR_FormatYUV420Flexible", qor::colorFormatName(0x7F420888));
+#else
+    EXPECT_EQ(1, lines("using OMX node OMX.qcom.video.encoder.avc - color 2141391876 ??"));
+    EXPECT_STREQ("??", qor::colorFormatName(0x7F420888));
+#endif
+    EXPECT_STREQ("COLOR_FormatYUV420SemiPlanar", qor::colorFormatName(21));
+    EXPECT_STREQ("??", qor::colorFormatName(44));
 }
 
 struct ChoiceCase {

@@ -63,34 +63,23 @@ status_t OMXCodec::allocateBuffersOnPort(OMX_U32 portIndex) {
         info.mData = nullptr;
         info.mSize = def.nBufferSize;
 
+        // Components with the quirk for a port (and secure input) give out
+        // their own memory on it.
+        const bool componentAllocates =
+                portIndex == kPortIndexInput
+                        ? (mQuirks & kRequiresAllocateBufferOnInputPorts) ||
+                                  (mFlags & kUseSecureInputBuffers)
+                        : (mQuirks & kRequiresAllocateBufferOnOutputPorts) != 0;
         IOMX::buffer_id buffer;
-        if (portIndex == kPortIndexInput &&
-            ((mQuirks & kRequiresAllocateBufferOnInputPorts) ||
-             (mFlags & kUseSecureInputBuffers))) {
-            if (mOMXLivesLocally) {
-                mem.clear();
-                err = mOMX->allocateBuffer(mNode, portIndex, def.nBufferSize, &buffer,
-                                           &info.mData);
-            } else {
+        if (componentAllocates && mOMXLivesLocally) {
+            mem.clear();
+            err = mOMX->allocateBuffer(mNode, portIndex, def.nBufferSize, &buffer, &info.mData);
+        } else if (componentAllocates) {
 #if PLATFORM_LEVEL >= 23
-                err = mOMX->allocateBufferWithBackup(mNode, portIndex, mem, &buffer, mem->size());
+            err = mOMX->allocateBufferWithBackup(mNode, portIndex, mem, &buffer, mem->size());
 #else
-                err = mOMX->allocateBufferWithBackup(mNode, portIndex, mem, &buffer);
+            err = mOMX->allocateBufferWithBackup(mNode, portIndex, mem, &buffer);
 #endif
-            }
-        } else if (portIndex == kPortIndexOutput &&
-                   (mQuirks & kRequiresAllocateBufferOnOutputPorts)) {
-            if (mOMXLivesLocally) {
-                mem.clear();
-                err = mOMX->allocateBuffer(mNode, portIndex, def.nBufferSize, &buffer,
-                                           &info.mData);
-            } else {
-#if PLATFORM_LEVEL >= 23
-                err = mOMX->allocateBufferWithBackup(mNode, portIndex, mem, &buffer, mem->size());
-#else
-                err = mOMX->allocateBufferWithBackup(mNode, portIndex, mem, &buffer);
-#endif
-            }
         } else {
 #if PLATFORM_LEVEL >= 23
             err = mOMX->useBuffer(mNode, portIndex, mem, &buffer, mem->size());

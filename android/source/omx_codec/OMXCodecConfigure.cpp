@@ -383,62 +383,24 @@ status_t OMXCodec::setupBitRate(int32_t bitRate) {
 }
 
 status_t OMXCodec::getOMXChannelMapping(size_t numChannels, OMX_AUDIO_CHANNELTYPE map[]) {
-    switch (numChannels) {
-        case 1:
-            map[0] = OMX_AUDIO_ChannelCF;
-            break;
-        case 2:
-            map[0] = OMX_AUDIO_ChannelLF;
-            map[1] = OMX_AUDIO_ChannelRF;
-            break;
-        case 3:
-            map[0] = OMX_AUDIO_ChannelLF;
-            map[1] = OMX_AUDIO_ChannelRF;
-            map[2] = OMX_AUDIO_ChannelCF;
-            break;
-        case 4:
-            map[0] = OMX_AUDIO_ChannelLF;
-            map[1] = OMX_AUDIO_ChannelRF;
-            map[2] = OMX_AUDIO_ChannelLR;
-            map[3] = OMX_AUDIO_ChannelRR;
-            break;
-        case 5:
-            map[0] = OMX_AUDIO_ChannelLF;
-            map[1] = OMX_AUDIO_ChannelRF;
-            map[2] = OMX_AUDIO_ChannelCF;
-            map[3] = OMX_AUDIO_ChannelLR;
-            map[4] = OMX_AUDIO_ChannelRR;
-            break;
-        case 6:
-            map[0] = OMX_AUDIO_ChannelLF;
-            map[1] = OMX_AUDIO_ChannelRF;
-            map[2] = OMX_AUDIO_ChannelCF;
-            map[3] = OMX_AUDIO_ChannelLFE;
-            map[4] = OMX_AUDIO_ChannelLR;
-            map[5] = OMX_AUDIO_ChannelRR;
-            break;
-        case 7:
-            map[0] = OMX_AUDIO_ChannelLF;
-            map[1] = OMX_AUDIO_ChannelRF;
-            map[2] = OMX_AUDIO_ChannelCF;
-            map[3] = OMX_AUDIO_ChannelLFE;
-            map[4] = OMX_AUDIO_ChannelLR;
-            map[5] = OMX_AUDIO_ChannelRR;
-            map[6] = OMX_AUDIO_ChannelCS;
-            break;
-        case 8:
-            map[0] = OMX_AUDIO_ChannelLF;
-            map[1] = OMX_AUDIO_ChannelRF;
-            map[2] = OMX_AUDIO_ChannelCF;
-            map[3] = OMX_AUDIO_ChannelLFE;
-            map[4] = OMX_AUDIO_ChannelLR;
-            map[5] = OMX_AUDIO_ChannelRR;
-            map[6] = OMX_AUDIO_ChannelLS;
-            map[7] = OMX_AUDIO_ChannelRS;
-            break;
-        default:
-            return android::BAD_VALUE;
-    }
+    const OMX_AUDIO_CHANNELTYPE L = OMX_AUDIO_ChannelLF, R = OMX_AUDIO_ChannelRF,
+                                C = OMX_AUDIO_ChannelCF, LFE = OMX_AUDIO_ChannelLFE,
+                                LR = OMX_AUDIO_ChannelLR, RR = OMX_AUDIO_ChannelRR,
+                                CS = OMX_AUDIO_ChannelCS, LS = OMX_AUDIO_ChannelLS,
+                                RS = OMX_AUDIO_ChannelRS;
+    // Row n - 1 holds the layout of n channels.
+    static const OMX_AUDIO_CHANNELTYPE kLayouts[8][8] = {
+        {C},
+        {L, R},
+        {L, R, C},
+        {L, R, LR, RR},
+        {L, R, C, LR, RR},
+        {L, R, C, LFE, LR, RR},
+        {L, R, C, LFE, LR, RR, CS},
+        {L, R, C, LFE, LR, RR, LS, RS},
+    };
+    if (numChannels < 1 || numChannels > 8) return android::BAD_VALUE;
+    for (size_t i = 0; i < numChannels; ++i) map[i] = kLayouts[numChannels - 1][i];
     return OK;
 }
 

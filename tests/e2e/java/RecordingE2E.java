@@ -18,7 +18,8 @@ import java.util.Map;
  * to the pushed one (luma PSNR), the audio length and the tracks' alignment.
  *
  * Usage: RecordingE2E out.mp4 key=value...   (width, height, fps, seconds,
- * rate, channels, video=0, audio=0, invert=1, pauseAt=N, second=1)
+ * rate, channels, video=0, audio=0, invert=1, pauseAt=N, second=1, lib=file,
+ * node=component: the encoder library build and video encoder to expect)
  */
 public final class RecordingE2E {
     private static int failures = 0;
@@ -27,6 +28,7 @@ public final class RecordingE2E {
 
     public static void main(String[] args) throws Exception {
         String out = args[0];
+        java.nio.file.Files.deleteIfExists(java.nio.file.Path.of(System.getenv("LUMOKAST_LOG_FILE")));
         Map<String, String> opt = new HashMap<>();
         for (int i = 1; i < args.length; i++) {
             String[] kv = args[i].split("=", 2);
@@ -44,6 +46,9 @@ public final class RecordingE2E {
         }
         Result result = record(out, spec);
         verify(result, spec);
+        // Which build of the encoder library and which encoder the device got.
+        if (opt.containsKey("lib")) expectLogged("qor_icodec", "using <" + opt.get("lib") + "> lib.");
+        if (opt.containsKey("node")) expectLogged("qor_codec", "using OMX node " + opt.get("node") + " - color ");
         if (failures > 0) {
             System.err.println(failures + " check(s) failed");
             System.exit(1);
@@ -177,6 +182,15 @@ public final class RecordingE2E {
         expect(0, Mp4Muxer.stop(), "stop");
         expect(0, Mp4Muxer.getStatus(), "stopped");
         return result;
+    }
+
+    static void expectLogged(String tag, String text) throws Exception {
+        boolean found = false;
+        for (String line : java.nio.file.Files.readAllLines(java.nio.file.Path.of(System.getenv("LUMOKAST_LOG_FILE")),
+                                                            StandardCharsets.ISO_8859_1)) {
+            if (line.contains(" " + tag + ": ") && line.contains(text)) found = true;
+        }
+        check(found, "log line [" + tag + "] " + text);
     }
 
     static String run(String... cmd) throws Exception {
