@@ -79,9 +79,7 @@ void BM_PushToMuxedSamplePassThrough(benchmark::State& state) {
     for (auto _ : state) {
         qor::pushVideoBuffer((const uint8_t*)f.data(), f.size() * 2, (int)f.size() * 2, 0);
     }
-    state.PauseTiming();
-    qor::stop();
-    state.ResumeTiming();
+    qor::stop();  // after the timed loop
 }
 
 const int kRecordingFrames = 60;
