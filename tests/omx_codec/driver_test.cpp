@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <atomic>
 #include <list>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -278,6 +280,165 @@ TEST_F(DriverTest, StartTwiceIsRefusedAndAacGetsItsOwnRole) {
     EXPECT_GE(units, 20 * 2048 / 1024);
     EXPECT_EQ(android::OK, codec->stop());
     EXPECT_EQ(0, host::logCount("Failed to set standard component role"));
+}
+
+
+// Forwards every call to the host service, and lets a test slip messages of
+// its own in front of a command the driver sends.
+class ProxyOMX : public android::IOMX {
+public:
+    explicit ProxyOMX(const sp<android::IOMX>& real) : mReal(real) {}
+    ~ProxyOMX() override {
+        for (std::thread& t : mThreads) t.join();
+    }
+
+    // Before forwarding the next flush of `port`, deliver `msg` (on a thread
+    // of its own, as the service would) and wait until it was handled.
+    void injectBeforeFlush(OMX_U32 port, const android::omx_message& msg) {
+        mInjectPort = port;
+        mInject = msg;
+        mArmed = true;
+    }
+    bool injected() const { return mInjected; }
+
+    bool livesLocally(node_id node, pid_t pid) override { return mReal->livesLocally(node, pid); }
+    status_t listNodes(std::list<ComponentInfo>* list) override { return mReal->listNodes(list); }
+    status_t allocateNode(const char* name, const sp<android::IOMXObserver>& observer,
+                          node_id* node) override {
+        mObserver = observer;
+        return mReal->allocateNode(name, observer, node);
+    }
+    status_t freeNode(node_id node) override { return mReal->freeNode(node); }
+    status_t sendCommand(node_id node, OMX_COMMANDTYPE cmd, OMX_S32 param) override {
+        if (mArmed && cmd == OMX_CommandFlush && (OMX_U32)param == mInjectPort) {
+            mArmed = false;
+            // The driver holds its lock here: deliver from another thread,
+            // then let the flush go on.
+            mThreads.emplace_back([this, node, cmd, param] {
+#if PLATFORM_LEVEL >= 23
+                mObserver->onMessages({mInject});
+#else
+                mObserver->onMessage(mInject);
+#endif
+                mInjected = true;
+                mReal->sendCommand(node, cmd, param);
+            });
+            return android::OK;
+        }
+        return mReal->sendCommand(node, cmd, param);
+    }
+    status_t getParameter(node_id n, OMX_INDEXTYPE i, void* p, size_t s) override {
+        return mReal->getParameter(n, i, p, s);
+    }
+    status_t setParameter(node_id n, OMX_INDEXTYPE i, const void* p, size_t s) override {
+        return mReal->setParameter(n, i, p, s);
+    }
+    status_t getConfig(node_id n, OMX_INDEXTYPE i, void* p, size_t s) override {
+        return mReal->getConfig(n, i, p, s);
+    }
+    status_t setConfig(node_id n, OMX_INDEXTYPE i, const void* p, size_t s) override {
+        return mReal->setConfig(n, i, p, s);
+    }
+    status_t getState(node_id n, OMX_STATETYPE* state) override { return mReal->getState(n, state); }
+    status_t storeMetaDataInBuffers(node_id n, port_index_t port, OMX_BOOL enable) override {
+        return mReal->storeMetaDataInBuffers(n, port, enable);
+    }
+#if PLATFORM_LEVEL >= 23
+    status_t useBuffer(node_id n, port_index_t port, const sp<android::IMemory>& mem,
+                       buffer_id* buffer, OMX_U32 size) override {
+        return mReal->useBuffer(n, port, mem, buffer, size);
+    }
+    status_t allocateBufferWithBackup(node_id n, port_index_t port, const sp<android::IMemory>& mem,
+                                      buffer_id* buffer, OMX_U32 size) override {
+        return mReal->allocateBufferWithBackup(n, port, mem, buffer, size);
+    }
+    status_t fillBuffer(node_id n, buffer_id buffer, int fence) override {
+        return mReal->fillBuffer(n, buffer, fence);
+    }
+    status_t emptyBuffer(node_id n, buffer_id buffer, OMX_U32 offset, OMX_U32 length, OMX_U32 flags,
+                         OMX_TICKS timestamp, int fence) override {
+        return mReal->emptyBuffer(n, buffer, offset, length, flags, timestamp, fence);
+    }
+#else
+    status_t useBuffer(node_id n, port_index_t port, const sp<android::IMemory>& mem,
+                       buffer_id* buffer) override {
+        return mReal->useBuffer(n, port, mem, buffer);
+    }
+    status_t allocateBufferWithBackup(node_id n, port_index_t port, const sp<android::IMemory>& mem,
+                                      buffer_id* buffer) override {
+        return mReal->allocateBufferWithBackup(n, port, mem, buffer);
+    }
+    status_t fillBuffer(node_id n, buffer_id buffer) override { return mReal->fillBuffer(n, buffer); }
+    status_t emptyBuffer(node_id n, buffer_id buffer, OMX_U32 offset, OMX_U32 length, OMX_U32 flags,
+                         OMX_TICKS timestamp) override {
+        return mReal->emptyBuffer(n, buffer, offset, length, flags, timestamp);
+    }
+#endif
+    status_t allocateBuffer(node_id n, port_index_t port, size_t size, buffer_id* buffer,
+                            void** data) override {
+        return mReal->allocateBuffer(n, port, size, buffer, data);
+    }
+    status_t freeBuffer(node_id n, port_index_t port, buffer_id buffer) override {
+        return mReal->freeBuffer(n, port, buffer);
+    }
+    status_t getExtensionIndex(node_id n, const char* name, OMX_INDEXTYPE* index) override {
+        return mReal->getExtensionIndex(n, name, index);
+    }
+
+private:
+    sp<android::IOMX> mReal;
+    sp<android::IOMXObserver> mObserver;
+    std::vector<std::thread> mThreads;
+    std::atomic<bool> mArmed{false};
+    std::atomic<bool> mInjected{false};
+    OMX_U32 mInjectPort = 0;
+    android::omx_message mInject;
+};
+
+// A port-settings change that arrives while the output port is flushing (a
+// seek) waits for the flush, then the output port is disabled, re-enabled
+// with new buffers, and encoding goes on.
+TEST_F(DriverTest, PortSettingsChangeDuringAFlushIsHandledAfterIt) {
+    useCodecs(avc(0, "OMX.vendor.avc"));
+    const int w = 176, h = 144;
+    sp<ProxyOMX> proxy = new ProxyOMX(mClient.interface());
+    sp<android::MediaSource> codec = OMXCodec::Create(proxy, videoFormat(w, h), true,
+                                                      new RawSource(w * h * 3 / 2, 1000, 33333));
+    ASSERT_NE(nullptr, codec.get());
+    ASSERT_EQ(android::OK, codec->start());
+    MediaBuffer* buffer = nullptr;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(android::OK, codec->read(&buffer));
+        buffer->release();
+    }
+    host::logClear();
+
+    android::omx_message msg;
+    memset(&msg, 0, sizeof(msg));
+    msg.type = android::omx_message::EVENT;
+    msg.u.event_data.event = OMX_EventPortSettingsChanged;
+    msg.u.event_data.data1 = 1;  // output port
+    msg.u.event_data.data2 = OMX_IndexParamPortDefinition;
+    proxy->injectBeforeFlush(1, msg);
+
+    android::MediaSource::ReadOptions options;
+    options.setSeekTo(0);
+    status_t err = codec->read(&buffer, &options);
+    EXPECT_TRUE(proxy->injected());
+    int more = 0;
+    while (err == android::OK || err == android::INFO_FORMAT_CHANGED) {
+        if (buffer != nullptr) {
+            buffer->release();
+            buffer = nullptr;
+        }
+        if (++more == 5) break;
+        err = codec->read(&buffer);
+    }
+    EXPECT_EQ(5, more) << "encoding goes on after the reconfiguration";
+    // The output buffers were freed and allocated again.
+    EXPECT_EQ(1, host::logCount("qor allocating", "OMXCodec"));
+    EXPECT_EQ(android::OK, codec->stop());
+    proxy.clear();
 }
 
 // Messages of one callback are handled in their order under one hold of the

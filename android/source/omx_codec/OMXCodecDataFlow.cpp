@@ -231,8 +231,17 @@ bool OMXCodec::drainInputBuffer(BufferInfo* info) {
 
     if (mPaused) return false;
 
+    // A pending seek goes to the source with the first read after the
+    // flush; the reader waiting for it is woken.
+    ReadOptions options;
+    if (mSeekTimeUs >= 0) {
+        options.setSeekTo(mSeekTimeUs, mSeekMode);
+        mSeekTimeUs = -1;
+        mSeekMode = ReadOptions::SEEK_CLOSEST_SYNC;
+        mBufferFilled.signal();
+    }
     MediaBuffer* srcBuffer = nullptr;
-    status_t err = mSource->read(&srcBuffer);
+    status_t err = mSource->read(&srcBuffer, &options);
     if (err != OK) {
         // The source's end (or error) is the end of the stream.
         mFinalStatus = err;
