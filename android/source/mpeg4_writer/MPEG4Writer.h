@@ -150,8 +150,7 @@ private:
     void writeMvhdBox(int64_t durationUs);
     void writeUdtaBox();
     void writeGeoDataBox();
-    void writeLatitude(int degreex10000);
-    void writeLongitude(int degreex10000);
+    void writeCoordinate(int degreex10000, int wholeDigits);
     void patchMdatSize();
 
     // Checked file access: the first failure is kept in mIoStatus.

@@ -246,48 +246,30 @@ void MPEG4Writer::writeUdtaBox() {
     endBox();
 }
 
-// Writes "+DD.DDDD" (8 characters) without a terminating NUL.
-void MPEG4Writer::writeLatitude(int degreex10000) {
-    bool isNegative = degreex10000 < 0;
-    char sign = isNegative ? '-' : '+';
+// Writes a coordinate as "+DD.DDDD" (wholeDigits 2, latitude) or
+// "+DDD.DDDD" (3, longitude), without a terminating NUL.
+void MPEG4Writer::writeCoordinate(int degreex10000, int wholeDigits) {
+    char sign = degreex10000 < 0 ? '-' : '+';
     int wholePart = degreex10000 / 10000;
     char str[32];
     int n;
     if (wholePart == 0) {
-        n = snprintf(str, sizeof(str), "%c%.2d.", sign, wholePart);
+        n = snprintf(str, sizeof(str), "%c%.*d.", sign, wholeDigits, wholePart);
     } else {
-        n = snprintf(str, sizeof(str), "%+.2d.", wholePart);
+        n = snprintf(str, sizeof(str), "%+.*d.", wholeDigits, wholePart);
     }
     int fractionalPart = degreex10000 - (wholePart * 10000);
     if (fractionalPart < 0) fractionalPart = -fractionalPart;
     snprintf(str + n, sizeof(str) - n, "%.4d", fractionalPart);
-    write(str, 8);
-}
-
-// Writes "+DDD.DDDD" (9 characters) without a terminating NUL.
-void MPEG4Writer::writeLongitude(int degreex10000) {
-    bool isNegative = degreex10000 < 0;
-    char sign = isNegative ? '-' : '+';
-    int wholePart = degreex10000 / 10000;
-    char str[32];
-    int n;
-    if (wholePart == 0) {
-        n = snprintf(str, sizeof(str), "%c%.3d.", sign, wholePart);
-    } else {
-        n = snprintf(str, sizeof(str), "%+.3d.", wholePart);
-    }
-    int fractionalPart = degreex10000 - (wholePart * 10000);
-    if (fractionalPart < 0) fractionalPart = -fractionalPart;
-    snprintf(str + n, sizeof(str) - n, "%.4d", fractionalPart);
-    write(str, 9);
+    write(str, wholeDigits + 6);
 }
 
 void MPEG4Writer::writeGeoDataBox() {
     beginBox("\xA9xyz");
     // Length 18 (0x0012) of "+DD.DDDD+DDD.DDDD/" and language code 0x15C7.
     writeInt32(0x001215c7);
-    writeLatitude(mLatitude);
-    writeLongitude(mLongitude);
+    writeCoordinate(mLatitude, 2);
+    writeCoordinate(mLongitude, 3);
     writeInt8(0x2F);
     endBox();
 }

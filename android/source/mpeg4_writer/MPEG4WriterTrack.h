@@ -131,6 +131,7 @@ private:
     void writeTkhdBox(uint32_t now);
     void writeMp4aEsdsBox();
     void writeMp4vEsdsBox();
+    void writeEsdsTail();
     void writeAudioFourCCBox();
     void writeVideoFourCCBox();
     void writeStblBox(bool use32BitOffset);

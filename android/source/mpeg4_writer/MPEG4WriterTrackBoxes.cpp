@@ -202,6 +202,13 @@ void MPEG4Writer::Track::writeMp4aEsdsBox() {
     mOwner->writeInt32(96000);  // max bit rate
     mOwner->writeInt32(96000);  // avg bit rate
 
+    writeEsdsTail();
+    mOwner->endBox();  // esds
+}
+
+// The decoder-specific info (the codec data) and the SL config that end
+// every esds.
+void MPEG4Writer::Track::writeEsdsTail() {
     mOwner->writeInt8(0x05);  // DecoderSpecificInfoTag
     mOwner->writeInt8(mCodecSpecificDataSize);
     mOwner->write(mCodecSpecificData, mCodecSpecificDataSize);
@@ -212,7 +219,6 @@ void MPEG4Writer::Track::writeMp4aEsdsBox() {
         0x02,
     };
     mOwner->write(kData2, sizeof(kData2));
-    mOwner->endBox();  // esds
 }
 
 void MPEG4Writer::Track::writeMp4vEsdsBox() {
@@ -240,16 +246,7 @@ void MPEG4Writer::Track::writeMp4vEsdsBox() {
     };
     mOwner->write(kData, sizeof(kData));
 
-    mOwner->writeInt8(0x05);  // DecoderSpecificInfoTag
-    mOwner->writeInt8(mCodecSpecificDataSize);
-    mOwner->write(mCodecSpecificData, mCodecSpecificDataSize);
-
-    static const uint8_t kData2[] = {
-        0x06,  // SLConfigDescriptorTag
-        0x01,
-        0x02,
-    };
-    mOwner->write(kData2, sizeof(kData2));
+    writeEsdsTail();
 
     mOwner->endBox();  // esds
 }

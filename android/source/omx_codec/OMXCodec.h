@@ -190,6 +190,7 @@ private:
     void onCmdComplete(OMX_COMMANDTYPE cmd, OMX_U32 data);
     void onStateChange(OMX_STATETYPE newState);
     void onPortSettingsChanged(OMX_U32 portIndex);
+    size_t findBufferIndex(OMX_U32 portIndex, android::IOMX::buffer_id buffer);
     void onEmptyBufferDone(android::IOMX::buffer_id buffer);
     void onFillBufferDone(const android::omx_message& msg);
     status_t stopOmxComponent_l();

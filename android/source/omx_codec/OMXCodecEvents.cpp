@@ -89,11 +89,17 @@ void OMXCodec::on_message(const omx_message& msg) {
     }
 }
 
+size_t OMXCodec::findBufferIndex(OMX_U32 portIndex, android::IOMX::buffer_id buffer) {
+    const std::vector<BufferInfo>& buffers = mPortBuffers[portIndex];
+    size_t i = 0;
+    while (i < buffers.size() && buffers[i].mBuffer != buffer) ++i;
+    CHECK(i < buffers.size());  // a buffer of this component
+    return i;
+}
+
 void OMXCodec::onEmptyBufferDone(android::IOMX::buffer_id buffer) {
     std::vector<BufferInfo>* buffers = &mPortBuffers[kPortIndexInput];
-    size_t i = 0;
-    while (i < buffers->size() && (*buffers)[i].mBuffer != buffer) ++i;
-    CHECK(i < buffers->size());
+    const size_t i = findBufferIndex(kPortIndexInput, buffer);
     BufferInfo* info = &(*buffers)[i];
     if (info->mStatus != OWNED_BY_COMPONENT) {
         ALOGW("We already own input buffer %u, yet received an EMPTY_BUFFER_DONE.",
@@ -122,9 +128,7 @@ void OMXCodec::onEmptyBufferDone(android::IOMX::buffer_id buffer) {
 void OMXCodec::onFillBufferDone(const omx_message& msg) {
     const android::IOMX::buffer_id buffer = msg.u.extended_buffer_data.buffer;
     std::vector<BufferInfo>* buffers = &mPortBuffers[kPortIndexOutput];
-    size_t i = 0;
-    while (i < buffers->size() && (*buffers)[i].mBuffer != buffer) ++i;
-    CHECK(i < buffers->size());
+    const size_t i = findBufferIndex(kPortIndexOutput, buffer);
     BufferInfo* info = &(*buffers)[i];
     if (info->mStatus != OWNED_BY_COMPONENT) {
         ALOGW("We already own output buffer %u, yet received a FILL_BUFFER_DONE.",
