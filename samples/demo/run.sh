@@ -6,8 +6,14 @@
 set -euo pipefail
 build=$(cd "$1" && pwd)
 shift
-JAVA=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}/bin/java
-[ -x "$JAVA" ] || JAVA=java
+# The JVM must be of the libraries' ABI: the 32-bit build (ELF class 1)
+# loads in the i386 JVM.
+if [ "$(od -An -tu1 -j4 -N1 "$build/lib/liblumokast.so" 2>/dev/null | tr -d ' ')" = 1 ]; then
+  JAVA=${JAVA_X86:-/usr/lib/jvm/java-17-openjdk-i386/bin/java}
+else
+  JAVA=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}/bin/java
+  [ -x "$JAVA" ] || JAVA=java
+fi
 # LIBEGL: the capture library reaches EGL through the host EGL layer, which
 # makes GraphicBuffer images work on Mesa (the GLES 2 read-back path).
 export LIBEGL=${LIBEGL:-$build/lib/libqorhost_egl.so}

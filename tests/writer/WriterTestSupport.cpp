@@ -3,10 +3,12 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -287,44 +289,129 @@ bool isContainer(const std::string& t) {
            t == "dinf" || t == "udta";
 }
 
+// Bytes of the file held in memory: all of it, or (large files) the moov
+// box alone, starting at file offset `base`.
+struct View {
+    const Bytes& bytes;
+    uint64_t base;
+    bool holds(uint64_t pos, uint64_t n) const {
+        return pos >= base && pos - base <= bytes.size() && n <= bytes.size() - (pos - base);
+    }
+    const uint8_t* at(uint64_t pos) const { return &bytes[pos - base]; }
+};
+
+bool readBoxHeader(const View& v, uint64_t pos, uint64_t end, Box* box, std::string* error) {
+    if (end - pos < 8 || !v.holds(pos, 8)) {
+        *error = "truncated box header at " + std::to_string(pos);
+        return false;
+    }
+    box->offset = pos;
+    box->size = be32(v.at(pos));
+    box->type.assign((const char*)v.at(pos + 4), 4);
+    if (box->size == 1) {
+        if (!v.holds(pos, 16)) {
+            *error = "truncated large box header at " + std::to_string(pos);
+            return false;
+        }
+        box->size = be64(v.at(pos + 8));
+        box->headerSize = 16;
+    }
+    if (box->size < box->headerSize || pos + box->size > end) {
+        *error = "box " + box->type + " at " + std::to_string(pos) + " overruns its parent";
+        return false;
+    }
+    return true;
+}
+
+// Bytes of a box's body before its child boxes start (0: a plain container,
+// -1: no children).
+int childStart(const std::string& t) {
+    if (isContainer(t)) return 0;
+    if (t == "stsd" || t == "dref") return 8;
+    if (t == "avc1" || t == "mp4v" || t == "s263") return 78;
+    if (t == "mp4a" || t == "samr" || t == "sawb") return 28;
+    return -1;
+}
+
 // Parses boxes in [begin, end); false when sizes do not add up.
-bool parseBoxes(const Bytes& b, uint64_t begin, uint64_t end, std::vector<Box>* out,
+bool parseBoxes(const View& v, uint64_t begin, uint64_t end, std::vector<Box>* out,
                 std::string* error) {
     uint64_t pos = begin;
     while (pos < end) {
-        if (end - pos < 8) {
-            *error = "truncated box header at " + std::to_string(pos);
+        Box box;
+        if (!readBoxHeader(v, pos, end, &box, error)) return false;
+        int skip = childStart(box.type);
+        if (skip >= 0 && !v.holds(pos, box.size)) {
+            *error = "box " + box.type + " at " + std::to_string(pos) + " is not in memory";
+            return false;
+        }
+        if (skip >= 0 && !parseBoxes(v, pos + box.headerSize + skip, pos + box.size,
+                                     &box.children, error)) {
+            return false;
+        }
+        pos += box.size;
+        out->push_back(std::move(box));
+    }
+    return true;
+}
+
+bool preadAll(int fd, void* buf, size_t n, uint64_t offset) {
+    uint8_t* p = static_cast<uint8_t*>(buf);
+    while (n > 0) {
+        ssize_t r = pread64(fd, p, n, (off64_t)offset);
+        if (r <= 0) return false;
+        p += r;
+        n -= (size_t)r;
+        offset += (uint64_t)r;
+    }
+    return true;
+}
+
+// Large files: walks the top-level boxes on disk and keeps only the moov in
+// memory (a 32-bit process cannot hold a file of several GiB).
+bool parseLargeFile(int fd, uint64_t fileSize, Mp4File* f) {
+    uint64_t pos = 0;
+    while (pos < fileSize) {
+        Bytes header(16);
+        size_t n = (size_t)std::min<uint64_t>(16, fileSize - pos);
+        header.resize(n);
+        if (!preadAll(fd, header.data(), n, pos)) {
+            f->error = "read failed at " + std::to_string(pos);
             return false;
         }
         Box box;
-        box.offset = pos;
-        box.size = be32(&b[pos]);
-        box.type.assign((const char*)&b[pos + 4], 4);
-        if (box.size == 1) {
-            box.size = be64(&b[pos + 8]);
-            box.headerSize = 16;
+        if (!readBoxHeader(View{header, pos}, pos, fileSize, &box, &f->error)) return false;
+        if (box.type == "moov") {
+            f->bytes.resize((size_t)box.size);
+            f->bytesBase = pos;
+            if (!preadAll(fd, f->bytes.data(), f->bytes.size(), pos) ||
+                !parseBoxes(View{f->bytes, pos}, pos + box.headerSize, pos + box.size,
+                            &box.children, &f->error)) {
+                return false;
+            }
         }
-        if (box.size < box.headerSize || pos + box.size > end) {
-            *error = "box " + box.type + " at " + std::to_string(pos) + " overruns its parent";
-            return false;
-        }
-        uint64_t bodyStart = pos + box.headerSize;
-        uint64_t boxEnd = pos + box.size;
-        if (isContainer(box.type)) {
-            if (!parseBoxes(b, bodyStart, boxEnd, &box.children, error)) return false;
-        } else if (box.type == "stsd") {
-            if (!parseBoxes(b, bodyStart + 8, boxEnd, &box.children, error)) return false;
-        } else if (box.type == "avc1" || box.type == "mp4v" || box.type == "s263") {
-            if (!parseBoxes(b, bodyStart + 78, boxEnd, &box.children, error)) return false;
-        } else if (box.type == "mp4a" || box.type == "samr" || box.type == "sawb") {
-            if (!parseBoxes(b, bodyStart + 28, boxEnd, &box.children, error)) return false;
-        } else if (box.type == "dref") {
-            if (!parseBoxes(b, bodyStart + 8, boxEnd, &box.children, error)) return false;
-        }
-        out->push_back(std::move(box));
-        pos = boxEnd;
+        f->top.push_back(std::move(box));
+        pos += f->top.back().size;
     }
     return true;
+}
+
+// Header boxes: version 1 has 64-bit times and duration.
+struct HeaderFields {
+    uint32_t timeScaleOrTrackId;
+    uint64_t duration;
+    bool version1;
+    size_t size;  // bytes up to the end of the duration
+};
+HeaderFields headerFields(const uint8_t* p, bool tkhd) {
+    HeaderFields h{};
+    h.version1 = p[0] == 1;
+    size_t t = h.version1 ? 20 : 12;  // after version/flags and two times
+    h.timeScaleOrTrackId = be32(p + t);
+    size_t d = t + (tkhd ? 8 : 4);
+    h.duration = h.version1 ? be64(p + d) : be32(p + d);
+    h.size = d + (h.version1 ? 8 : 4);
+    return h;
 }
 
 }  // namespace
@@ -361,15 +448,41 @@ std::vector<uint64_t> TrackTables::sampleOffsets() const {
 
 Bytes Mp4File::sampleBytes(const TrackTables& t, size_t i) const {
     std::vector<uint64_t> offs = t.sampleOffsets();
-    if (i >= offs.size() || offs[i] + t.sizes[i] > bytes.size()) return {};
-    return Bytes(bytes.begin() + offs[i], bytes.begin() + offs[i] + t.sizes[i]);
+    if (i >= offs.size()) return {};
+    return fileBytes(offs[i], t.sizes[i]);
+}
+
+Bytes Mp4File::fileBytes(uint64_t offset, size_t size) const {
+    View v{bytes, bytesBase};
+    if (v.holds(offset, size)) return Bytes(v.at(offset), v.at(offset) + size);
+    Bytes out(size);
+    int fd = open(path.c_str(), O_RDONLY | O_LARGEFILE);
+    bool ok = fd >= 0 && preadAll(fd, out.data(), size, offset);
+    if (fd >= 0) close(fd);
+    return ok ? out : Bytes();
 }
 
 Mp4File parseMp4(const std::string& path) {
+    const uint64_t kWholeFileLimit = 256u << 20;
     Mp4File f;
-    f.bytes = readFile(path);
-    const Bytes& b = f.bytes;
-    if (!parseBoxes(b, 0, b.size(), &f.top, &f.error)) return f;
+    f.path = path;
+    int fd = open(path.c_str(), O_RDONLY | O_LARGEFILE);
+    struct stat64 st;
+    if (fd < 0 || fstat64(fd, &st) != 0) {
+        if (fd >= 0) close(fd);
+        f.error = "cannot open " + path;
+        return f;
+    }
+    f.fileSize = (uint64_t)st.st_size;
+    bool parsed;
+    if (f.fileSize <= kWholeFileLimit) {
+        f.bytes = readFile(path);
+        parsed = parseBoxes(View{f.bytes, 0}, 0, f.bytes.size(), &f.top, &f.error);
+    } else {
+        parsed = parseLargeFile(fd, f.fileSize, &f);
+    }
+    close(fd);
+    if (!parsed) return f;
     const Box* moov = nullptr;
     for (const Box& t : f.top) {
         if (t.type == "moov") moov = &t;
@@ -378,24 +491,30 @@ Mp4File parseMp4(const std::string& path) {
         f.ok = true;
         return f;
     }
-    auto body = [&](const Box* x) { return &b[x->offset + x->headerSize]; };
+    View v{f.bytes, f.bytesBase};
+    auto body = [&](const Box* x) { return v.at(x->offset + x->headerSize); };
     if (const Box* mvhd = moov->find("mvhd")) {
-        const uint8_t* p = body(mvhd);
-        f.movieTimeScale = be32(p + 12);
-        f.movieDuration = be32(p + 16);
-        f.nextTrackId = be32(p + 96);
+        HeaderFields h = headerFields(body(mvhd), false);
+        f.movieTimeScale = h.timeScaleOrTrackId;
+        f.movieDuration = h.duration;
+        f.mvhdVersion1 = h.version1;
+        f.nextTrackId = be32(body(mvhd) + h.size + 76);
     }
     for (const Box& trak : moov->children) {
         if (trak.type != "trak") continue;
         TrackTables t;
         if (const Box* x = trak.find("tkhd")) {
-            const uint8_t* p = body(x);
-            t.tkhdDuration = be32(p + 20);
-            for (int i = 0; i < 9; ++i) t.matrix.push_back(be32(p + 40 + 4 * i));
+            HeaderFields h = headerFields(body(x), true);
+            t.tkhdDuration = h.duration;
+            t.tkhdVersion1 = h.version1;
+            const uint8_t* matrix = body(x) + h.size + 16;
+            for (int i = 0; i < 9; ++i) t.matrix.push_back(be32(matrix + 4 * i));
         }
         if (const Box* x = trak.find("mdia/mdhd")) {
-            t.mediaTimeScale = be32(body(x) + 12);
-            t.mediaDuration = be32(body(x) + 16);
+            HeaderFields h = headerFields(body(x), false);
+            t.mediaTimeScale = h.timeScaleOrTrackId;
+            t.mediaDuration = h.duration;
+            t.mdhdVersion1 = h.version1;
         }
         if (const Box* x = trak.find("mdia/hdlr")) t.handler.assign((const char*)body(x) + 8, 4);
         const Box* stbl = trak.find("mdia/minf/stbl");

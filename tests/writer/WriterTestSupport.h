@@ -103,8 +103,9 @@ struct TrackTables {
     std::string handler;           // "vide" / "soun"
     std::string sampleEntry;       // "avc1", "mp4a", ...
     uint32_t mediaTimeScale = 0;
-    uint32_t mediaDuration = 0;
-    uint32_t tkhdDuration = 0;
+    uint64_t mediaDuration = 0;  // mdhd
+    uint64_t tkhdDuration = 0;
+    bool mdhdVersion1 = false, tkhdVersion1 = false;
     std::vector<uint32_t> sizes;
     std::vector<uint64_t> chunkOffsets;
     bool co64 = false;
@@ -118,16 +119,24 @@ struct TrackTables {
     std::vector<uint64_t> sampleOffsets() const;
 };
 
+// Files up to 256 MiB are held in memory whole; of larger ones only the moov
+// is (bytesBase is its offset), and samples are read from the file.
 struct Mp4File {
+    std::string path;
+    uint64_t fileSize = 0;
     Bytes bytes;
+    uint64_t bytesBase = 0;
     std::vector<Box> top;
     bool ok = false;           // the box tree parsed and sizes add up
     std::string error;
-    uint32_t movieTimeScale = 0, movieDuration = 0, nextTrackId = 0;
+    uint32_t movieTimeScale = 0, nextTrackId = 0;
+    uint64_t movieDuration = 0;
+    bool mvhdVersion1 = false;
     std::vector<TrackTables> tracks;
     std::string topOrder() const;  // "ftyp moov free mdat"
     const TrackTables* track(const std::string& handler) const;
     Bytes sampleBytes(const TrackTables& t, size_t i) const;
+    Bytes fileBytes(uint64_t offset, size_t size) const;
 };
 Mp4File parseMp4(const std::string& path);
 

@@ -82,6 +82,17 @@ public:
     void endBox();
     void writeCompositionMatrix(int degrees);
 
+    // Header boxes (mvhd, tkhd, mdhd) take the 64-bit layout, version 1,
+    // only when a time or duration does not fit 32 bits, so that every
+    // file that fits keeps the common layout.
+    static bool needsVersion1(uint64_t now, uint64_t duration);
+    void writeVersionAndTimes(bool version1, uint32_t flags, uint64_t now);
+    void writeTimeField(bool version1, uint64_t value);
+    // Seconds since 1904-01-01, the epoch of the header boxes.
+    static uint64_t mpeg4Time();
+    // A duration in units of `timeScale`, rounded to nearest.
+    static uint64_t scaledDuration(int64_t durationUs, int32_t timeScale);
+
 protected:
     ~MPEG4Writer() override;
 

@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -221,14 +222,13 @@ void MPEG4Writer::writeMoovBox(int64_t durationUs) {
 }
 
 void MPEG4Writer::writeMvhdBox(int64_t durationUs) {
-    time_t now = time(NULL);
+    uint64_t now = mpeg4Time();
+    uint64_t duration = scaledDuration(durationUs, mTimeScale);
+    bool version1 = needsVersion1(now, duration);
     beginBox("mvhd");
-    writeInt32(0);                               // version=0, flags=0
-    writeInt32((int32_t)(now + 2082844800));     // creation time
-    writeInt32((int32_t)(now + 2082844800));     // modification time
-    writeInt32(mTimeScale);                      // mvhd timescale
-    int32_t duration = (int32_t)((durationUs * (double)mTimeScale + 5E5) / 1E6);
-    writeInt32(duration);
+    writeVersionAndTimes(version1, 0, now);
+    writeInt32(mTimeScale);  // mvhd timescale
+    writeTimeField(version1, duration);
     writeInt32(0x10000);  // rate: 1.0
     writeInt16(0x100);    // volume
     writeInt16(0);        // reserved
@@ -238,6 +238,34 @@ void MPEG4Writer::writeMvhdBox(int64_t durationUs) {
     for (int i = 0; i < 6; ++i) writeInt32(0);  // predefined
     writeInt32((int32_t)mTracks.size() + 1);    // nextTrackID
     endBox();
+}
+
+bool MPEG4Writer::needsVersion1(uint64_t now, uint64_t duration) {
+    return now > UINT32_MAX || duration > UINT32_MAX;
+}
+
+void MPEG4Writer::writeVersionAndTimes(bool version1, uint32_t flags, uint64_t now) {
+    writeInt32((int32_t)((version1 ? 1u << 24 : 0u) | (flags & 0xFFFFFF)));
+    writeTimeField(version1, now);  // creation time
+    writeTimeField(version1, now);  // modification time
+}
+
+void MPEG4Writer::writeTimeField(bool version1, uint64_t value) {
+    if (version1) {
+        writeInt64((int64_t)value);
+    } else {
+        writeInt32((int32_t)(uint32_t)value);
+    }
+}
+
+uint64_t MPEG4Writer::mpeg4Time() {
+    const int64_t kSecondsFrom1904To1970 = 2082844800LL;
+    return (uint64_t)((int64_t)time(NULL) + kSecondsFrom1904To1970);
+}
+
+uint64_t MPEG4Writer::scaledDuration(int64_t durationUs, int32_t timeScale) {
+    if (durationUs <= 0) return 0;
+    return ((uint64_t)durationUs * (uint64_t)timeScale + 500000u) / 1000000u;
 }
 
 void MPEG4Writer::writeUdtaBox() {

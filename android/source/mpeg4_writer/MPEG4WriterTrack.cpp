@@ -245,12 +245,12 @@ void MPEG4Writer::Track::addOneStssTableEntry(size_t sampleId) {
     mStssTableEntries->add(htonl((uint32_t)sampleId));
 }
 
-void MPEG4Writer::Track::addOneSttsTableEntry(size_t sampleCount, int32_t delta) {
+void MPEG4Writer::Track::addOneSttsTableEntry(size_t sampleCount, uint32_t delta) {
     if (delta == 0) {
         ALOGW("0-duration samples found: %d", (int)sampleCount);
     }
     mSttsTableEntries->add(htonl((uint32_t)sampleCount));
-    mSttsTableEntries->add(htonl((uint32_t)delta));
+    mSttsTableEntries->add(htonl(delta));
 }
 
 void MPEG4Writer::Track::addOneCttsTableEntry(size_t sampleCount, int32_t sampleOffset) {

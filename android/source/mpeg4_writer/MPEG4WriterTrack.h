@@ -113,7 +113,7 @@ private:
     void updateTrackSizeEstimate();
     void addOneStscTableEntry(size_t chunkId, size_t sampleId);
     void addOneStssTableEntry(size_t sampleId);
-    void addOneSttsTableEntry(size_t sampleCount, int32_t delta);
+    void addOneSttsTableEntry(size_t sampleCount, uint32_t delta);
     void addOneCttsTableEntry(size_t sampleCount, int32_t sampleOffset);
 
     bool isTrackMalFormed() const;
@@ -124,11 +124,11 @@ private:
     int64_t getStartTimeOffsetScaledTime() const;
 
     // Box writers of the trak.
-    void writeMdhdBox(uint32_t now);
-    void writeMdiaBox(uint32_t now, bool use32BitOffset);
+    void writeMdhdBox(uint64_t now);
+    void writeMdiaBox(uint64_t now, bool use32BitOffset);
     void writeMinfBox(bool use32BitOffset);
     void writeHdlrBox();
-    void writeTkhdBox(uint32_t now);
+    void writeTkhdBox(uint64_t now);
     void writeMp4aEsdsBox();
     void writeMp4vEsdsBox();
     void writeEsdsTail();

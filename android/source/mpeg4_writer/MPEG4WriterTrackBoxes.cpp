@@ -4,7 +4,6 @@
 #include <arpa/inet.h>
 #include <string.h>
 #include <strings.h>
-#include <time.h>
 
 #include <media/stagefright/MediaDefs.h>
 #include <media/stagefright/foundation/ADebug.h>
@@ -16,29 +15,15 @@ namespace qor {
 
 using android::MetaData;
 
-namespace {
-
-// Seconds since 1904-01-01.
-uint32_t getMpeg4Time() {
-    time_t now = time(NULL);
-    return (uint32_t)(now + (2082844800));
-}
-
-int32_t scaledDuration(int64_t durationUs, int32_t timeScale) {
-    return (int32_t)((durationUs * (double)timeScale + 5E5) / 1E6);
-}
-
-}  // namespace
-
 void MPEG4Writer::Track::writeTrackHeader(bool use32BitOffset) {
-    uint32_t now = getMpeg4Time();
+    uint64_t now = MPEG4Writer::mpeg4Time();
     mOwner->beginBox("trak");
     writeTkhdBox(now);
     writeMdiaBox(now, use32BitOffset);
     mOwner->endBox();  // trak
 }
 
-void MPEG4Writer::Track::writeMdiaBox(uint32_t now, bool use32BitOffset) {
+void MPEG4Writer::Track::writeMdiaBox(uint64_t now, bool use32BitOffset) {
     mOwner->beginBox("mdia");
     writeMdhdBox(now);
     writeHdlrBox();
@@ -251,14 +236,14 @@ void MPEG4Writer::Track::writeMp4vEsdsBox() {
     mOwner->endBox();  // esds
 }
 
-void MPEG4Writer::Track::writeTkhdBox(uint32_t now) {
+void MPEG4Writer::Track::writeTkhdBox(uint64_t now) {
+    uint64_t duration = MPEG4Writer::scaledDuration(getDurationUs(), mOwner->mTimeScale);
+    bool version1 = MPEG4Writer::needsVersion1(now, duration);
     mOwner->beginBox("tkhd");
-    mOwner->writeInt32(0x07);  // version 0; enabled, in movie, in preview
-    mOwner->writeInt32(now);   // creation time
-    mOwner->writeInt32(now);   // modification time
+    mOwner->writeVersionAndTimes(version1, 0x07, now);  // enabled, in movie, in preview
     mOwner->writeInt32(mTrackId);  // track id, from 1
     mOwner->writeInt32(0);         // reserved
-    mOwner->writeInt32(scaledDuration(getDurationUs(), mOwner->mTimeScale));
+    mOwner->writeTimeField(version1, duration);
     mOwner->writeInt32(0);  // reserved
     mOwner->writeInt32(0);  // reserved
     mOwner->writeInt16(0);  // layer
@@ -313,14 +298,13 @@ void MPEG4Writer::Track::writeHdlrBox() {
     mOwner->endBox();
 }
 
-void MPEG4Writer::Track::writeMdhdBox(uint32_t now) {
-    int64_t trakDurationUs = getDurationUs();
+void MPEG4Writer::Track::writeMdhdBox(uint64_t now) {
+    uint64_t duration = MPEG4Writer::scaledDuration(getDurationUs(), mTimeScale);
+    bool version1 = MPEG4Writer::needsVersion1(now, duration);
     mOwner->beginBox("mdhd");
-    mOwner->writeInt32(0);  // version=0, flags=0
-    mOwner->writeInt32(now);  // creation time
-    mOwner->writeInt32(now);  // modification time
+    mOwner->writeVersionAndTimes(version1, 0, now);
     mOwner->writeInt32(mTimeScale);  // media timescale
-    mOwner->writeInt32(scaledDuration(trakDurationUs, mTimeScale));
+    mOwner->writeTimeField(version1, duration);
     mOwner->writeInt16(0);  // language code
     mOwner->writeInt16(0);  // predefined
     mOwner->endBox();

@@ -234,7 +234,7 @@ status_t MPEG4Writer::Track::threadEntry() {
             // The first sample keeps an stts entry of its own; later runs
             // merge equal deltas.
             if (n == 3 || currDurationTicks != lastDurationTicks) {
-                addOneSttsTableEntry(sampleCount, (int32_t)lastDurationTicks);
+                addOneSttsTableEntry(sampleCount, (uint32_t)lastDurationTicks);
                 sampleCount = 1;
             } else {
                 ++sampleCount;
@@ -333,10 +333,10 @@ status_t MPEG4Writer::Track::threadEntry() {
     } else {
         ++sampleCount;
         if (mStszTableEntries->count() <= 2) {
-            addOneSttsTableEntry(1, (int32_t)lastDurationTicks);
-            addOneSttsTableEntry(sampleCount - 1, (int32_t)lastDurationTicks);
+            addOneSttsTableEntry(1, (uint32_t)lastDurationTicks);
+            addOneSttsTableEntry(sampleCount - 1, (uint32_t)lastDurationTicks);
         } else {
-            addOneSttsTableEntry(sampleCount, (int32_t)lastDurationTicks);
+            addOneSttsTableEntry(sampleCount, (uint32_t)lastDurationTicks);
         }
     }
     if (!mIsAudio && cttsSampleCount > 0) {
