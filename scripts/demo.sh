@@ -4,26 +4,31 @@
 # (default 10) at 1280x720 and 30 fps, prints what ffprobe sees in the file
 # and, with ffmpeg, writes a contact sheet of its frames next to it (.png).
 #
-# Usage: scripts/demo.sh [--seconds S] [output.mp4]      (default out/demo.mp4)
+# Usage: scripts/demo.sh [--x86] [--seconds S] [output.mp4] (default out/demo.mp4)
+#   --x86: record with the 32-bit x86 build (build-x86/, the ABI the kit ships
+#          in) in the i386 JVM; set-up then installs and builds it too.
 # Environment: DEMO_SECONDS, DEVICE_PROFILE (platform/devices/*.prop),
-#              DEMO_SKIP_SETUP=1 to use the existing build/ as it is.
+#              DEMO_SKIP_SETUP=1 to use the existing build as it is.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 out=out/demo.mp4
 seconds=${DEMO_SECONDS:-10}
+build=build
+setup_args=()
 while [ $# -gt 0 ]; do
   case "$1" in
+    --x86) build=build-x86; setup_args=(--x86); shift ;;
     --seconds) seconds=${2:?--seconds needs a value}; shift 2 ;;
     --seconds=*) seconds=${1#--seconds=}; shift ;;
-    -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
     -*) echo "demo: unknown option $1" >&2; exit 2 ;;
     *) out=$1; shift ;;
   esac
 done
 
 if [ "${DEMO_SKIP_SETUP:-0}" != 1 ]; then
-  scripts/setup.sh
+  scripts/setup.sh "${setup_args[@]}"
 fi
 if [ -n "${DEVICE_PROFILE:-}" ]; then
   [ -f "$DEVICE_PROFILE" ] || { echo "demo: no device profile $DEVICE_PROFILE" >&2; exit 2; }
@@ -33,7 +38,10 @@ if [ -n "${DEVICE_PROFILE:-}" ]; then
 fi
 
 mkdir -p "$(dirname "$out")"
-samples/demo/run.sh build --seconds "$seconds" "$out"
+if [ "$build" = build-x86 ]; then
+  echo "demo: recording with the 32-bit x86 libraries (build-x86/lib) in the i386 JVM"
+fi
+samples/demo/run.sh "$build" --seconds "$seconds" "$out"
 
 # What a player will find in the file.
 if ! command -v ffprobe >/dev/null; then

@@ -18,7 +18,7 @@ struct Layout {
     size_t portDefinition, avc, bufferHeader, timeStampOffset;
 };
 const Layout kX86{96, 108, 72, 52};        // the ABI the kit ships in
-const Layout kX86_64Host{176, 168, 136, 96};  // OMX_U32 is unsigned long here
+const Layout kX86_64Host{176, 168, 136, 104};  // OMX_U32 is unsigned long here
 const Layout& thisAbi() { return sizeof(void*) == 4 ? kX86 : kX86_64Host; }
 const Layout& otherAbi() { return sizeof(void*) == 4 ? kX86_64Host : kX86; }
 
