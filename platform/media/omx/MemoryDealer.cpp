@@ -31,7 +31,7 @@ class MemoryHeap : public IMemoryHeap {
 public:
     MemoryHeap(size_t size, const char* name) : mFd(-1), mBase(nullptr), mSize(size) {
         mFd = memfd_create(name ? name : "MemoryDealer", MFD_CLOEXEC);
-        if (mFd >= 0 && ftruncate(mFd, size > 0 ? size : 1) == 0) {
+        if (mFd >= 0 && ftruncate64(mFd, size > 0 ? (off64_t)size : 1) == 0) {
             void* p = mmap(nullptr, size > 0 ? size : 1, PROT_READ | PROT_WRITE, MAP_SHARED, mFd, 0);
             if (p != MAP_FAILED) mBase = p;
         }
