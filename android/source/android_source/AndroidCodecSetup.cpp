@@ -12,6 +12,7 @@
 #include <utils/Log.h>
 
 #include "android_source/ColorFormats.h"
+#include "common/ColorFormat.h"
 #include "icodec/ColorLayout.h"
 
 namespace qor {
@@ -30,11 +31,11 @@ struct FixedComponent {
 
 // Models whose AVC encoder is known; no search is made for them.
 const FixedComponent kFixedComponents[] = {
-    {"X70", "OMX.google.h264.encoder", 19},
-    {"H60-L01", "OMX.IMG.TOPAZ.VIDEO.Encoder", 21},
-    {"GT-I9220", "OMX.SEC.avc.enc", 19},
-    {"GT-I9100", "OMX.SEC.avc.enc", 19},
-    {"IdeaTabA5000-E", "OMX.google.h264.encoder", 19},
+    {"X70", "OMX.google.h264.encoder", kColorFormatYUV420Planar},
+    {"H60-L01", "OMX.IMG.TOPAZ.VIDEO.Encoder", kColorFormatYUV420SemiPlanar},
+    {"GT-I9220", "OMX.SEC.avc.enc", kColorFormatYUV420Planar},
+    {"GT-I9100", "OMX.SEC.avc.enc", kColorFormatYUV420Planar},
+    {"IdeaTabA5000-E", "OMX.google.h264.encoder", kColorFormatYUV420Planar},
 };
 
 // Encoders that a search never chooses.

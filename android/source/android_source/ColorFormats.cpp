@@ -1,18 +1,20 @@
 #include "android_source/ColorFormats.h"
 
+#include "common/ColorFormat.h"
+
 #include <host/platform_level.h>
 
 namespace qor {
 
 const uint32_t kPreferredColorFormats[8] = {
-    0x7FA30C04,  // QCOM_COLOR_FormatYUV420PackedSemiPlanar32m
-    0x7FA30C00,  // QCOM_COLOR_FormatYVU420SemiPlanar
-    0x7FA30C03,  // QCOM_COLOR_FormatYUV420PackedSemiPlanar64x32Tile2m8ka
-    19,          // COLOR_FormatYUV420Planar
-    21,          // COLOR_FormatYUV420SemiPlanar
-    0x7FA00000,  // a vendor planar format
-    0x7FC00002,  // SEC_COLOR_FormatNV12Tiled
-    0x7F000100,  // TI_COLOR_FormatYUV420PackedSemiPlanar
+    kColorFormatQcomYUV420PackedSemiPlanar32m,
+    kColorFormatQcomYVU420SemiPlanar,
+    kColorFormatQcomYUV420PackedSemiPlanar64x32Tile2m8ka,
+    kColorFormatYUV420Planar,
+    kColorFormatYUV420SemiPlanar,
+    kColorFormatVendorPlanar,
+    kColorFormatSecNV12Tiled,
+    kColorFormatTiYUV420PackedSemiPlanar,
 };
 
 namespace {
@@ -72,14 +74,16 @@ const char* colorFormatName(uint32_t colorFormat) {
         return kStandardNames[colorFormat];
     }
     switch (colorFormat) {
-        case 0x7F000100: return "TI_COLOR_FormatYUV420PackedSemiPlanar";
-        case 0x7F000789: return "COLOR_FormatAndroidOpaque";
-        case 0x7FA30C00: return "QCOM_COLOR_FormatYVU420SemiPlanar";
-        case 0x7FA30C03: return "QCOM_COLOR_FormatYUV420PackedSemiPlanar64x32Tile2m8ka";
-        case 0x7FC00002: return "SEC_COLOR_FormatNV12Tiled";
+        case kColorFormatTiYUV420PackedSemiPlanar: return "TI_COLOR_FormatYUV420PackedSemiPlanar";
+        case kColorFormatAndroidOpaque: return "COLOR_FormatAndroidOpaque";
+        case kColorFormatQcomYVU420SemiPlanar: return "QCOM_COLOR_FormatYVU420SemiPlanar";
+        case kColorFormatQcomYUV420PackedSemiPlanar64x32Tile2m8ka:
+            return "QCOM_COLOR_FormatYUV420PackedSemiPlanar64x32Tile2m8ka";
+        case kColorFormatSecNV12Tiled: return "SEC_COLOR_FormatNV12Tiled";
 #if PLATFORM_LEVEL >= 21
-        case 0x7F420888: return "COLOR_FormatYUV420Flexible";
-        case 0x7FA30C04: return "QCOM_COLOR_FormatYUV420PackedSemiPlanar32m";
+        case kColorFormatYUV420Flexible: return "COLOR_FormatYUV420Flexible";
+        case kColorFormatQcomYUV420PackedSemiPlanar32m:
+            return "QCOM_COLOR_FormatYUV420PackedSemiPlanar32m";
 #endif
         default: return "??";
     }
@@ -87,9 +91,17 @@ const char* colorFormatName(uint32_t colorFormat) {
 
 bool isPushSourceColorFormat(int32_t colorFormat) {
     switch ((uint32_t)colorFormat) {
-        case 19: case 21: case 25: case 27:
-        case 0x7F000100: case 0x7F000789: case 0x7FA00000: case 0x7FA30C00:
-        case 0x7FA30C03: case 0x7FA30C04: case 0x7FC00002:
+        case kColorFormatYUV420Planar:
+        case kColorFormatYUV420SemiPlanar:
+        case kColorFormatYCbYCr:
+        case kColorFormatCbYCrY:
+        case kColorFormatTiYUV420PackedSemiPlanar:
+        case kColorFormatAndroidOpaque:
+        case kColorFormatVendorPlanar:
+        case kColorFormatQcomYVU420SemiPlanar:
+        case kColorFormatQcomYUV420PackedSemiPlanar64x32Tile2m8ka:
+        case kColorFormatQcomYUV420PackedSemiPlanar32m:
+        case kColorFormatSecNV12Tiled:
             return true;
         default:
             return false;

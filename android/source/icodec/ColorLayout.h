@@ -9,20 +9,26 @@
 
 #include <stdint.h>
 
+#include "common/ColorFormat.h"
+
 namespace qor {
 
 inline int64_t alignTo(int64_t x, int64_t n) { return (x + n - 1) & ~(n - 1); }
 
 // Planar I420, written tightly packed (pitch = width).
 inline bool isPlanarColorFormat(int32_t colorFormat) {
-    return colorFormat == 19 || colorFormat == 0x7FA00000;
+    return colorFormat == kColorFormatYUV420Planar || colorFormat == kColorFormatVendorPlanar;
 }
 
 // One Y plane, then one interleaved U,V plane (linear NV12).
 inline bool isSemiPlanarColorFormat(int32_t colorFormat) {
     switch ((uint32_t)colorFormat) {
-        case 21: case 0x7F000100: case 0x7FA30C00: case 0x7FA30C03: case 0x7FA30C04:
-        case 0x7FC00002:
+        case kColorFormatYUV420SemiPlanar:
+        case kColorFormatTiYUV420PackedSemiPlanar:
+        case kColorFormatQcomYVU420SemiPlanar:
+        case kColorFormatQcomYUV420PackedSemiPlanar64x32Tile2m8ka:
+        case kColorFormatQcomYUV420PackedSemiPlanar32m:
+        case kColorFormatSecNV12Tiled:
             return true;
         default:
             return false;
@@ -35,28 +41,31 @@ inline int colorFormatLayout(int width, int height, int32_t colorFormat, int* st
                              int* sliceHeight) {
     const int64_t w = width, h = height;
     switch ((uint32_t)colorFormat) {
-        case 19: case 21: case 0x7F000100: case 0x7FA00000:
+        case kColorFormatYUV420Planar:
+        case kColorFormatYUV420SemiPlanar:
+        case kColorFormatTiYUV420PackedSemiPlanar:
+        case kColorFormatVendorPlanar:
             *stride = (int)alignTo(w, 16);
             *sliceHeight = (int)alignTo(h, 16);
             return (int)(w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2));
-        case 0x7FA30C00: {
+        case kColorFormatQcomYVU420SemiPlanar: {
             *stride = (int)alignTo(w, 16);
             *sliceHeight = height;
             const int64_t product = h * *stride;
             return (int)((product + product / 2 + 4096) & ~(int64_t)4095);
         }
-        case 0x7FA30C03:
+        case kColorFormatQcomYUV420PackedSemiPlanar64x32Tile2m8ka:
             *stride = (int)alignTo(w, 128);
             *sliceHeight = (int)alignTo(h, 32);
             return (int)(alignTo(alignTo(h, 32) * alignTo(w, 128), 8192) +
                          alignTo(alignTo(w, 128) * alignTo(h / 2, 32), 8192));
-        case 0x7FA30C04:
+        case kColorFormatQcomYUV420PackedSemiPlanar32m:
             *stride = width == 0 ? 0 : (int)alignTo(w, 128);
             *sliceHeight = height == 0 ? 0 : (int)alignTo(h, 32);
             if (width == 0 || height == 0) return 0;
             return (int)((alignTo(w, 128) * (alignTo(h, 32) + alignTo((h + 1) / 2, 16)) + 8191) &
                          ~(int64_t)4095);
-        case 0x7FC00002:
+        case kColorFormatSecNV12Tiled:
             *stride = (int)alignTo(w, 16);
             *sliceHeight = (int)alignTo(h, 32);
             return (int)((alignTo(h, 32) + alignTo(h / 2, 32)) * alignTo(w, 16));

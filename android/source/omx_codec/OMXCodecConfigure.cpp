@@ -6,12 +6,12 @@
 #include <string.h>
 #include <strings.h>
 
-#include <media/openmax/OMX_AndroidExt.h>
 #include <media/stagefright/ESDS.h>
 #include <media/stagefright/MediaDefs.h>
 #include <media/stagefright/foundation/ADebug.h>
 #include <utils/Log.h>
 
+#include "common/ColorFormat.h"
 #include "omx_codec/OMXParams.h"
 
 namespace qor {
@@ -27,23 +27,23 @@ const OMX_U32 kAvcLevelAny = 0;
 size_t getFrameSize(OMX_COLOR_FORMATTYPE colorFormat, int32_t width, int32_t height) {
     const size_t base = (size_t)width * height;
     switch ((uint32_t)colorFormat) {
-        case OMX_COLOR_FormatYCbYCr:
-        case OMX_COLOR_FormatCbYCrY:
-        case OMX_COLOR_Format16bitRGB565:
+        case kColorFormatYCbYCr:
+        case kColorFormatCbYCrY:
+        case kColorFormat16bitRGB565:
             return base * 2;
-        case OMX_COLOR_Format24bitRGB888:
+        case kColorFormat24bitRGB888:
             return base * 3;
-        case OMX_COLOR_Format32bitARGB8888:
+        case kColorFormat32bitARGB8888:
             return base * 4;
-        case OMX_COLOR_FormatYUV420Planar:
-        case OMX_COLOR_FormatVendorPlanar7FA:  // chosen by the set-up like any 4:2:0 format
-        case OMX_COLOR_FormatYUV420SemiPlanar:
-        case OMX_TI_COLOR_FormatYUV420PackedSemiPlanar:
-        case OMX_COLOR_FormatAndroidOpaque:
-        case OMX_QCOM_COLOR_FormatYVU420SemiPlanar:
-        case OMX_QCOM_COLOR_FormatYUV420PackedSemiPlanar64x32Tile2m8ka:
-        case OMX_QCOM_COLOR_FormatYUV420PackedSemiPlanar32m:
-        case OMX_SEC_COLOR_FormatNV12Tiled:
+        case kColorFormatYUV420Planar:
+        case kColorFormatVendorPlanar:  // chosen by the set-up like any 4:2:0 format
+        case kColorFormatYUV420SemiPlanar:
+        case kColorFormatTiYUV420PackedSemiPlanar:
+        case kColorFormatAndroidOpaque:
+        case kColorFormatQcomYVU420SemiPlanar:
+        case kColorFormatQcomYUV420PackedSemiPlanar64x32Tile2m8ka:
+        case kColorFormatQcomYUV420PackedSemiPlanar32m:
+        case kColorFormatSecNV12Tiled:
             return (base * 3) / 2;
         default:
             CHECK(!"Should not be here. Unsupported color format.");

@@ -23,8 +23,8 @@ public:
     }
     ~Condition() { pthread_cond_destroy(&mCond); }
 
-    status_t wait(Mutex& mutex) { return -pthread_cond_wait(&mCond, &mutex.mMutex); }
-    status_t waitRelative(Mutex& mutex, nsecs_t reltime) {
+    status_t wait(Mutex& mutex) REQUIRES(mutex) { return -pthread_cond_wait(&mCond, &mutex.mMutex); }
+    status_t waitRelative(Mutex& mutex, nsecs_t reltime) REQUIRES(mutex) {
         struct timespec ts;
         clock_gettime(CLOCK_MONOTONIC, &ts);
         int64_t ns = ts.tv_nsec + reltime % 1000000000LL;

@@ -4,13 +4,14 @@
 
 #include <pthread.h>
 
+#include <android-base/thread_annotations.h>
 #include <utils/Errors.h>
 
 namespace android {
 
 class Condition;
 
-class Mutex {
+class CAPABILITY("mutex") Mutex {
 public:
     enum { PRIVATE = 0, SHARED = 1 };
     Mutex() { pthread_mutex_init(&mMutex, nullptr); }
@@ -28,15 +29,15 @@ public:
     }
     ~Mutex() { pthread_mutex_destroy(&mMutex); }
 
-    status_t lock() { return -pthread_mutex_lock(&mMutex); }
-    void unlock() { pthread_mutex_unlock(&mMutex); }
-    status_t tryLock() { return -pthread_mutex_trylock(&mMutex); }
+    status_t lock() ACQUIRE() { return -pthread_mutex_lock(&mMutex); }
+    void unlock() RELEASE() { pthread_mutex_unlock(&mMutex); }
+    status_t tryLock() TRY_ACQUIRE(0) { return -pthread_mutex_trylock(&mMutex); }
 
-    class Autolock {
+    class SCOPED_CAPABILITY Autolock {
     public:
-        explicit Autolock(Mutex& m) : mLock(m) { mLock.lock(); }
-        explicit Autolock(Mutex* m) : mLock(*m) { mLock.lock(); }
-        ~Autolock() { mLock.unlock(); }
+        explicit Autolock(Mutex& m) ACQUIRE(m) : mLock(m) { mLock.lock(); }
+        explicit Autolock(Mutex* m) ACQUIRE(m) : mLock(*m) { mLock.lock(); }
+        ~Autolock() RELEASE() { mLock.unlock(); }
 
     private:
         Mutex& mLock;
