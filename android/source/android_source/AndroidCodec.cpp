@@ -21,10 +21,10 @@ AndroidCodec::AndroidCodec(const RecorderFactories& factories)
     : mFactories(factories),
       mState(UNINITIALIZED),
       mModel("unknow"),
-      mEncoderName("unknow"),
       mIsQcom(false),
       mSkipQcomAvc(false),
       mAvailable(false),
+      mEncoderName("unknow"),
       mColorFormat(0) {
     char model[PROPERTY_VALUE_MAX];
     __system_property_get("ro.product.model", model);
@@ -88,24 +88,28 @@ int AndroidCodec::start(const char* path) {
         ALOGE("[%s] please set the video or audio parameter fist!", mModel.string());
         return -1;
     }
-    if (state == INITIALIZED || state == STOPPED) {
-        ALOGI("[%s] start is called in state '%s'.", mModel.string(), stateName(state));
-        mWriter.clear();
-        mFileMeta.clear();
-        mWriter = mFactories.createWriter ? mFactories.createWriter(path) : nullptr;
-        if (mWriter == nullptr) {
-            ALOGE("[%s] start fail in create MPEG4Writer.", mModel.string());
-            return -1;
-        }
-        mFileMeta = new MetaData;
-        if (mFileMeta == nullptr) {
-            ALOGE("[%s] start fail in create MetaData.", mModel.string());
-            return -1;
-        }
+    if (state == PAUSE) {
+        CHECK(mWriter != nullptr && mFileMeta != nullptr);
+        return mWriter->start(mFileMeta.get());
     }
-    CHECK(mWriter != nullptr && mFileMeta != nullptr);
+    ALOGI("[%s] start is called in state '%s'.", mModel.string(), stateName(state));
+    return startNew_l(path);
+}
 
-    if (state == PAUSE) return mWriter->start(mFileMeta.get());
+// A new file: the writer, its sources and the encoders' threads.
+int AndroidCodec::startNew_l(const char* path) {
+    mWriter.clear();
+    mFileMeta.clear();
+    mWriter = mFactories.createWriter ? mFactories.createWriter(path) : nullptr;
+    if (mWriter == nullptr) {
+        ALOGE("[%s] start fail in create MPEG4Writer.", mModel.string());
+        return -1;
+    }
+    mFileMeta = new MetaData;
+    if (mFileMeta == nullptr) {
+        ALOGE("[%s] start fail in create MetaData.", mModel.string());
+        return -1;
+    }
 
     if (mAudioEncoder != nullptr) mWriter->addSource(mAudioEncoder);
     if (mVideoEncoder != nullptr) {
@@ -157,8 +161,10 @@ int AndroidCodec::stop() {
 }
 
 int AndroidCodec::stop_l() {
-    if (mVideoSource != nullptr) mVideoSource->signalEOS();
-    if (mAudioSource != nullptr) mAudioSource->signalEOS();
+    sp<EncodeSource> videoSource = sourceRef(true);
+    sp<EncodeSource> audioSource = sourceRef(false);
+    if (videoSource != nullptr) videoSource->signalEOS();
+    if (audioSource != nullptr) audioSource->signalEOS();
 
     while (!mWriter->reachedEOS()) {
         usleep(100000);
@@ -172,11 +178,8 @@ int AndroidCodec::stop_l() {
     mAudioEncoder.clear();
     mVideoMeta.clear();
     mAudioMeta.clear();
-    {
-        Mutex::Autolock sourceLock(mSourceLock);
-        mVideoSource.clear();
-        mAudioSource.clear();
-    }
+    setSource(true, nullptr);
+    setSource(false, nullptr);
     mState = STOPPED;
 
     if (err != android::OK) {
@@ -201,6 +204,11 @@ int AndroidCodec::getColorFormat() {
 sp<EncodeSource> AndroidCodec::sourceRef(bool video) {
     Mutex::Autolock sourceLock(mSourceLock);
     return video ? mVideoSource : mAudioSource;
+}
+
+void AndroidCodec::setSource(bool video, const sp<EncodeSource>& source) {
+    Mutex::Autolock sourceLock(mSourceLock);
+    (video ? mVideoSource : mAudioSource) = source;
 }
 
 int AndroidCodec::pushBuffer(bool video, void* data, int extra, int size, int64_t timeUs) {

@@ -37,61 +37,74 @@ public:
     ~AndroidCodec();
 
     int available() const;
-    int setVideoMeta(int width, int height, int bitRate, int frameRate, int iFrameInterval);
-    int setAudioMeta(int sampleRate, int channels, int bitRate);
-    int start(const char* path);
-    int setPause();
-    int stop();
-    int status();
-    int getColorFormat();
+    int setVideoMeta(int width, int height, int bitRate, int frameRate, int iFrameInterval)
+            EXCLUDES(mLock);
+    int setAudioMeta(int sampleRate, int channels, int bitRate) EXCLUDES(mLock);
+    int start(const char* path) EXCLUDES(mLock);
+    int setPause() EXCLUDES(mLock);
+    int stop() EXCLUDES(mLock);
+    int status() EXCLUDES(mLock);
+    int getColorFormat() EXCLUDES(mLock);
     int pushVideoBuffer(void* data, int sourceLength, int size, int64_t timeUs);
     int pushAudioBuffer(void* data, int sourceOffset, int size, int64_t timeUs);
-
-    // Chooses the AVC component and colour format and builds the video
-    // encoder's format; null when no component fits.
-    sp<android::MetaData> geAVCMetaData(int width, int height, int bitRate, int frameRate,
-                                        int iFrameInterval);
 
     static const char* stateName(int state);
 
     // For tests: what the set-up chose.
-    const char* encoderName() const { return mEncoderName.string(); }
+    const char* encoderName() const EXCLUDES(mLock) {
+        android::Mutex::Autolock autoLock(mLock);
+        return mEncoderName.string();
+    }
     bool isQcom() const { return mIsQcom; }
     bool skipQcomAvc() const { return mSkipQcomAvc; }
 
 private:
-    int pushBuffer(bool video, void* data, int extra, int size, int64_t timeUs);
+    // Chooses the AVC component and colour format and builds the video
+    // encoder's format; null when no component fits.
+    sp<android::MetaData> geAVCMetaData(int width, int height, int bitRate, int frameRate,
+                                        int iFrameInterval) REQUIRES(mLock);
+    // The first listed component of a search that the device accepts.
+    bool searchAVCComponent() REQUIRES(mLock);
+    int startNew_l(const char* path) REQUIRES(mLock);
+    int pushBuffer(bool video, void* data, int extra, int size, int64_t timeUs)
+            EXCLUDES(mSourceLock);
     void readPlatformFlags();
     bool hasEncoder(android::OMXClient& client, const char* mime);
-    int stop_l();
+    int stop_l() REQUIRES(mLock) EXCLUDES(mSourceLock);
     // Snapshot of a push source that a concurrent stop cannot free.
-    sp<EncodeSource> sourceRef(bool video);
+    sp<EncodeSource> sourceRef(bool video) EXCLUDES(mSourceLock);
+    void setSource(bool video, const sp<EncodeSource>& source) EXCLUDES(mSourceLock);
 
     RecorderFactories mFactories;
 
+    // Lock order: mLock, then mSourceLock, then a source's own lock
+    // (EncodeSource::mLock). Pushes take only mSourceLock, and release it
+    // before they enter the source, where they may wait for the encoder.
+    mutable android::Mutex mLock ACQUIRED_BEFORE(mSourceLock);
+    // Written under mLock; read without it by pushes.
     std::atomic<int32_t> mState;
-    sp<android::MediaWriter> mWriter;
-    sp<android::MetaData> mFileMeta;
+    sp<android::MediaWriter> mWriter GUARDED_BY(mLock);
+    sp<android::MetaData> mFileMeta GUARDED_BY(mLock);
     android::OMXClient mClient;
-    android::Mutex mLock;
+    // Set by the constructor, constant afterwards.
     android::String8 mModel;
-    android::String8 mEncoderName;
     bool mIsQcom;
     bool mSkipQcomAvc;
     bool mAvailable;
-    int32_t mColorFormat;
-    android::OMXClient mVideoClient;
-    android::OMXClient mAudioClient;
-    sp<android::MetaData> mVideoMeta;
-    sp<android::MetaData> mAudioMeta;
-    sp<EncodeSource> mVideoSource;
-    sp<EncodeSource> mAudioSource;
-    sp<android::MediaSource> mVideoEncoder;
-    sp<android::MediaSource> mAudioEncoder;
+    android::String8 mEncoderName GUARDED_BY(mLock);
+    int32_t mColorFormat GUARDED_BY(mLock);
+    android::OMXClient mVideoClient GUARDED_BY(mLock);
+    android::OMXClient mAudioClient GUARDED_BY(mLock);
+    sp<android::MetaData> mVideoMeta GUARDED_BY(mLock);
+    sp<android::MetaData> mAudioMeta GUARDED_BY(mLock);
+    sp<android::MediaSource> mVideoEncoder GUARDED_BY(mLock);
+    sp<android::MediaSource> mAudioEncoder GUARDED_BY(mLock);
 
     // Guards only the two source pointers, so that pushes (which never take
     // mLock) can take a reference while a stop releases them.
     android::Mutex mSourceLock;
+    sp<EncodeSource> mVideoSource GUARDED_BY(mSourceLock);
+    sp<EncodeSource> mAudioSource GUARDED_BY(mSourceLock);
 
     AndroidCodec(const AndroidCodec&) = delete;
     AndroidCodec& operator=(const AndroidCodec&) = delete;

@@ -75,6 +75,37 @@ void AndroidCodec::readPlatformFlags() {
     if (!mSkipQcomAvc && strncasecmp(board, "msm7627a", 8) == 0) mSkipQcomAvc = true;
 }
 
+bool AndroidCodec::searchAVCComponent() {
+    OMXClient client;
+    CHECK_EQ(client.connect(), (android::status_t)android::OK);
+    std::vector<android::CodecCapabilities> caps;
+    CHECK_EQ(android::QueryCodecs(client.interface(), android::MEDIA_MIMETYPE_VIDEO_AVC, false,
+                                  &caps),
+             (android::status_t)android::OK);
+    client.disconnect();
+
+    // The first acceptable component wins, with its best-ranked format.
+    for (const android::CodecCapabilities& cap : caps) {
+        const char* name = cap.mComponentName.string();
+        if (name[0] != '\0') {
+            if (isExcluded(name)) continue;
+            if (mSkipQcomAvc &&
+                strncasecmp(name, "OMX.qcom.video.encoder.avc", strlen(name)) == 0) {
+                continue;
+            }
+        }
+        for (uint32_t preferred : kPreferredColorFormats) {
+            for (OMX_U32 format : cap.mColorFormats) {
+                if (format != preferred) continue;
+                mColorFormat = (int32_t)format;
+                if (name[0] != '\0') mEncoderName.setTo(name);
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 sp<MetaData> AndroidCodec::geAVCMetaData(int width, int height, int bitRate, int frameRate,
                                          int iFrameInterval) {
     bool chosen = false;
@@ -87,39 +118,7 @@ sp<MetaData> AndroidCodec::geAVCMetaData(int width, int height, int bitRate, int
         }
     }
 
-    if (!chosen) {
-        OMXClient client;
-        CHECK_EQ(client.connect(), (android::status_t)android::OK);
-        std::vector<android::CodecCapabilities> caps;
-        CHECK_EQ(android::QueryCodecs(client.interface(), android::MEDIA_MIMETYPE_VIDEO_AVC,
-                                      false, &caps),
-                 (android::status_t)android::OK);
-        client.disconnect();
-
-        // The first acceptable component wins, with its best-ranked format.
-        for (const android::CodecCapabilities& cap : caps) {
-            const char* name = cap.mComponentName.string();
-            if (name[0] != '\0') {
-                if (isExcluded(name)) continue;
-                if (mSkipQcomAvc &&
-                    strncasecmp(name, "OMX.qcom.video.encoder.avc", strlen(name)) == 0) {
-                    continue;
-                }
-            }
-            for (uint32_t preferred : kPreferredColorFormats) {
-                for (OMX_U32 format : cap.mColorFormats) {
-                    if (format != preferred) continue;
-                    mColorFormat = (int32_t)format;
-                    if (name[0] != '\0') mEncoderName.setTo(name);
-                    chosen = true;
-                    break;
-                }
-                if (chosen) break;
-            }
-            if (chosen) break;
-        }
-        if (!chosen) return nullptr;
-    }
+    if (!chosen && !searchAVCComponent()) return nullptr;
 
     // The front end lays semi-planar frames out with the format's aligned
     // stride and slice height (its chroma plane starts at stride x slice
@@ -170,10 +169,8 @@ int AndroidCodec::setVideoMeta(int width, int height, int bitRate, int frameRate
     sourceFormat->setInt32(android::kKeyColorFormat, mColorFormat);
     sourceFormat->setCString(android::kKeyMIMEType, android::MEDIA_MIMETYPE_VIDEO_RAW);
     ALOGI("[%s] EncodeSource [%d color].", "video", mColorFormat);
-    {
-        Mutex::Autolock sourceLock(mSourceLock);
-        mVideoSource = new EncodeSource("video", sourceFormat);
-    }
+    sp<EncodeSource> source = new EncodeSource("video", sourceFormat);
+    setSource(true, source);
 
     ALOGI("[%s] using OMX node %s - color %u %s", mModel.string(), mEncoderName.string(),
           (unsigned)mColorFormat, colorFormatName((uint32_t)mColorFormat));
@@ -183,11 +180,11 @@ int AndroidCodec::setVideoMeta(int width, int height, int bitRate, int frameRate
             mIsQcom ? mFactories.ownEncoderFactory : mFactories.platformEncoderFactory;
     sp<android::MediaSource> encoder;
     if (factory != nullptr) {
-        encoder = factory(mVideoClient.interface(), mVideoMeta, true, mVideoSource,
+        encoder = factory(mVideoClient.interface(), mVideoMeta, true, source,
                           mEncoderName.string(), 0, nullptr);
         if (encoder == nullptr) {
-            encoder = factory(mVideoClient.interface(), mVideoMeta, true, mVideoSource, nullptr,
-                              1, nullptr);
+            encoder = factory(mVideoClient.interface(), mVideoMeta, true, source, nullptr, 1,
+                              nullptr);
         }
     }
     mVideoEncoder = encoder;
@@ -223,16 +220,14 @@ int AndroidCodec::setAudioMeta(int sampleRate, int channels, int bitRate) {
     sourceFormat->setInt32(android::kKeySampleRate, sampleRate);
     sourceFormat->setInt32(android::kKeyMaxInputSize, 8192);
     ALOGI("[%s] EncodeSource.", "audio");
-    {
-        Mutex::Autolock sourceLock(mSourceLock);
-        mAudioSource = new EncodeSource("audio", sourceFormat);
-    }
+    sp<EncodeSource> source = new EncodeSource("audio", sourceFormat);
+    setSource(false, source);
 
     mAudioClient.connect();
     sp<android::MediaSource> encoder;
     if (mFactories.platformEncoderFactory != nullptr) {
         encoder = mFactories.platformEncoderFactory(mAudioClient.interface(), mAudioMeta, true,
-                                                    mAudioSource, nullptr, 0, nullptr);
+                                                    source, nullptr, 0, nullptr);
     }
     mAudioEncoder = encoder;
     if (mAudioEncoder == nullptr) {

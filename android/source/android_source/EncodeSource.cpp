@@ -1,10 +1,10 @@
 #define LOG_TAG "qor_codec"
 #include "android_source/EncodeSource.h"
 
-#include <string.h>
-
 #include <media/stagefright/foundation/ADebug.h>
 #include <utils/Log.h>
+
+#include "common/MediaBufferRef.h"
 
 namespace qor {
 
@@ -13,10 +13,7 @@ using android::MetaData;
 using android::Mutex;
 
 EncodeSource::EncodeSource(const char* name, const sp<MetaData>& format)
-    : mStarted(false), mFormat(format), mName(name), mEOS(false) {
-    memset(&mOut, 0, sizeof(mOut));
-    memset(&mPending, 0, sizeof(mPending));
-}
+    : mStarted(false), mFormat(format), mName(name), mEOS(false) {}
 
 EncodeSource::~EncodeSource() {
     Mutex::Autolock autoLock(mLock);
@@ -110,8 +107,11 @@ status_t EncodeSource::read(MediaBuffer** buffer, const ReadOptions* /*options*/
 void EncodeSource::signalBufferReturned(MediaBuffer* buffer) {
     Mutex::Autolock autoLock(mLock);
     CHECK(buffer != nullptr);
+    // Without its observer, giving the buffer back destroys it (the pixels
+    // are the producer's and stay).
     buffer->setObserver(nullptr);
-    buffer->release();
+    MediaBufferRef returned(buffer);
+    returned.reset();
     mOut.busy = 0;
 }
 

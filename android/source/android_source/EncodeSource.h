@@ -24,20 +24,21 @@ class EncodeSource : public android::MediaSource, public android::MediaBufferObs
 public:
     EncodeSource(const char* name, const sp<android::MetaData>& format);
 
-    status_t start(android::MetaData* params = nullptr) override;
-    status_t stop() override;
-    sp<android::MetaData> getFormat() override;
-    status_t read(android::MediaBuffer** buffer, const ReadOptions* options = nullptr) override;
-    void signalBufferReturned(android::MediaBuffer* buffer) override;
+    status_t start(android::MetaData* params = nullptr) override EXCLUDES(mLock);
+    status_t stop() override EXCLUDES(mLock);
+    sp<android::MetaData> getFormat() override EXCLUDES(mLock);
+    status_t read(android::MediaBuffer** buffer, const ReadOptions* options = nullptr) override
+            EXCLUDES(mLock);
+    void signalBufferReturned(android::MediaBuffer* buffer) override EXCLUDES(mLock);
 
     // Offers one buffer; waits while the pending slot is full. Returns 0,
     // -38 before the encoder started the source, or -1 when end of stream
     // released the wait or the encoder stopped reading (the buffer was not
     // stored).
-    status_t pushBuffer(void* data, int32_t extra, int32_t size, int64_t timeUs);
+    status_t pushBuffer(void* data, int32_t extra, int32_t size, int64_t timeUs) EXCLUDES(mLock);
 
     // End of stream: wakes the reader and any producer waiting for the slot.
-    void signalEOS();
+    void signalEOS() EXCLUDES(mLock);
 
 protected:
     ~EncodeSource() override;
@@ -47,22 +48,24 @@ private:
     static const int64_t kMaxSlotWaitNs = 2000000000LL;
 
     struct BufferSlot {
-        void* data;
-        int32_t size;
-        int32_t extra;
-        int64_t timeUs;
-        int32_t busy;
+        void* data = nullptr;
+        int32_t size = 0;
+        int32_t extra = 0;
+        int64_t timeUs = 0;
+        int32_t busy = 0;
     };
 
+    // Taken after the recorder's locks (see AndroidCodec.h); the encoder's
+    // reader thread takes only this one.
     android::Mutex mLock;
     android::Condition mDataCond;
     android::Condition mSlotCond;
-    BufferSlot mOut;
-    BufferSlot mPending;
-    bool mStarted;
-    sp<android::MetaData> mFormat;
-    const char* mName;
-    bool mEOS;
+    BufferSlot mOut GUARDED_BY(mLock);
+    BufferSlot mPending GUARDED_BY(mLock);
+    bool mStarted GUARDED_BY(mLock);
+    sp<android::MetaData> mFormat GUARDED_BY(mLock);
+    const char* mName;  // a literal of the caller's, for log lines
+    bool mEOS GUARDED_BY(mLock);
 
     EncodeSource(const EncodeSource&) = delete;
     EncodeSource& operator=(const EncodeSource&) = delete;

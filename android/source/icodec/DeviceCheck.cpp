@@ -6,12 +6,11 @@
 #include <cutils/properties.h>
 #include <utils/Log.h>
 
-#include "icodec/IcodecInterface.h"
+#include "icodec/DeviceCheck.h"
 
 namespace qor {
 
-bool IcodecInterface::available() {
-    static bool isrun = false;
+bool deviceModelSupported() {
     static const char* const donnot_support_devices[] = {
         "HTC T528d", "HTC T528t", "HTC T528w", "HTC T329t", "HTC 603e", "Coolpad 5950",
         "SM-T211", "HUAWEI P6-C00", "HUAWEI G750-T20", "Lenovo S858t", "HUAWEI G750-T01",
@@ -29,14 +28,12 @@ bool IcodecInterface::available() {
     static_assert(sizeof(donnot_support_devices) / sizeof(donnot_support_devices[0]) == 67,
                   "the blacklist has 67 entries");
 
-    if (isrun) return true;
     char model[PROPERTY_VALUE_MAX];
     __system_property_get("ro.product.model", model);
     for (const char* entry : donnot_support_devices) {
         if (strncasecmp(model, entry, strlen(entry)) == 0) return false;
     }
     ALOGI("product model %s isSupported ? %s.", model, "yes");
-    isrun = true;
     return true;
 }
 

@@ -1,13 +1,12 @@
 // Binding of the encoder library build that suits the device's platform level.
 #define LOG_TAG "qor_icodec"
+#include "icodec/EncoderLibrary.h"
+
 #include <dlfcn.h>
 #include <stdio.h>
-#include <string.h>
 
 #include <media/stagefright/foundation/ADebug.h>
 #include <utils/Log.h>
-
-#include "icodec/IcodecInterface.h"
 
 namespace qor {
 
@@ -39,18 +38,21 @@ void bindSymbol(void* handle, const char* name, F* slot) {
 
 }  // namespace
 
-void IcodecInterface::open_symbol(const char* packageName) {
-    if (mDllHandle != nullptr) {
+void EncoderLibrary::Closer::operator()(void* handle) const {
+    ALOGI("dlclose mDllHandle <%p>.", handle);
+    dlclose(handle);
+}
+
+void EncoderLibrary::open(int sdkVersion, const char* packageName) {
+    if (mHandle) {
         ALOGI("open_symbol, has yet open.");
         return;
     }
     ALOGI("open_symbol.");
-    const int number = libraryNumberFor(mSdkVersion);
-    mSdkVersion = number;
+    const int number = libraryNumberFor(sdkVersion);
     if (number == 0) return;
 
-    char path[256];
-    memset(path, 0, sizeof(path));
+    char path[256] = {};
     int n = packageName != nullptr
                     ? snprintf(path, sizeof(path), "/data/data/%s/lib/libvencora_%d.so",
                                packageName, number)
@@ -66,19 +68,24 @@ void IcodecInterface::open_symbol(const char* packageName) {
         ALOGE("%s.", dlerror());
         return;
     }
-    mDllHandle = handle;
+    mHandle.reset(handle);
     ALOGI("dlopen handle <%p>.", handle);
-    bindSymbol(handle, "available", &Iavailable);
-    bindSymbol(handle, "start", &Istart);
-    bindSymbol(handle, "stop", &Istop);
-    bindSymbol(handle, "setPause", &IsetPause);
-    bindSymbol(handle, "status", &Istatus);
-    bindSymbol(handle, "getColorFormat", &IgetColorFormat);
-    bindSymbol(handle, "setVideoMeta", &IsetVideoMeta);
-    bindSymbol(handle, "setAudioMeta", &IsetAudioMeta);
-    bindSymbol(handle, "pushVideoBuffer", &IpushVideoBuffer);
-    bindSymbol(handle, "pushAudioBuffer", &IpushAudioBuffer);
+    bindAll();
     mLoaded = true;
+}
+
+void EncoderLibrary::bindAll() {
+    void* handle = mHandle.get();
+    bindSymbol(handle, "available", &mApi.available);
+    bindSymbol(handle, "start", &mApi.start);
+    bindSymbol(handle, "stop", &mApi.stop);
+    bindSymbol(handle, "setPause", &mApi.setPause);
+    bindSymbol(handle, "status", &mApi.status);
+    bindSymbol(handle, "getColorFormat", &mApi.getColorFormat);
+    bindSymbol(handle, "setVideoMeta", &mApi.setVideoMeta);
+    bindSymbol(handle, "setAudioMeta", &mApi.setAudioMeta);
+    bindSymbol(handle, "pushVideoBuffer", &mApi.pushVideoBuffer);
+    bindSymbol(handle, "pushAudioBuffer", &mApi.pushAudioBuffer);
 }
 
 }  // namespace qor

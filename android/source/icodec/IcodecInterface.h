@@ -2,6 +2,10 @@
  * The muxer facade: one process-wide object that binds the encoder library
  * of the device's platform level, converts captured frames and drives a
  * recording through the library's ten C functions.
+ *
+ * Lock order: the init lock (init, destroyFacade) before the facade's mLock,
+ * mLock before the push gate's lock; the encoder library's own locks are
+ * taken inside its calls, under mLock.
  */
 #ifndef QOR_ICODEC_INTERFACE_H_
 #define QOR_ICODEC_INTERFACE_H_
@@ -9,74 +13,95 @@
 #include <stdint.h>
 
 #include <atomic>
-#include <memory>
-#include <mutex>
 
+#include <utils/Mutex.h>
+
+#include "icodec/EncoderLibrary.h"
+#include "icodec/PushGate.h"
+#include "icodec/SlotRing.h"
 #include "icodec/qoryuv.h"
 
 namespace qor {
 
 class IcodecInterface {
 public:
-    IcodecInterface();
+    IcodecInterface() = default;
     ~IcodecInterface();
 
-    // Binds libvencora_<n> for the level in mSdkVersion (see EncoderBinding.cpp).
-    void open_symbol(const char* packageName);
-    // The device-model check (see DeviceCheck.cpp).
-    bool available();
+    // Reads the platform level and binds the encoder library that suits it.
+    void bind(const char* packageName) EXCLUDES(mLock);
 
-    // Bound in this order from the library.
-    int (*Iavailable)();
-    int (*Istart)(const char* path);
-    int (*Istop)();
-    int (*IsetPause)();
-    int (*Istatus)();
-    int (*IgetColorFormat)();
-    int (*IsetVideoMeta)(int width, int height, int bitRate, int frameRate, int iFrameInterval);
-    int (*IsetAudioMeta)(int sampleRate, int channels, int bitRate);
-    int (*IpushVideoBuffer)(void* data, int sourceLength, int size, int64_t timeUs);
-    int (*IpushAudioBuffer)(void* data, int sourceOffset, int size, int64_t timeUs);
-    void* mDllHandle;
+    int isAvailable() EXCLUDES(mLock);
+    int setVideoParameter(int width, int height, int frameRate, int bitRate,
+                          int iFrameInterval, int invert) EXCLUDES(mLock);
+    int setAudioParameter(int sampleRate, int channels, int bitRate) EXCLUDES(mLock);
+    int start(const char* path) EXCLUDES(mLock);
+    int stop() EXCLUDES(mLock);
+    int pause() EXCLUDES(mLock);
+    int status() EXCLUDES(mLock);
 
-    std::unique_ptr<std::recursive_mutex> mLock;
-    qoryuv mYuv;
-    int32_t mSdkVersion;
-    int64_t mStartTimeUs;
-    int64_t mStopTimeUs;
-    bool mLoaded;
-    std::atomic<bool> mStarted;
-    bool mSupported;
-    std::atomic<bool> mSkipNextVideo;
-    int32_t mWidth, mHeight;
-    int32_t mColorFormat;
-    int32_t mStride, mSliceHeight;
-    int32_t mFrameSize;
-    int32_t mInvert;
-    int32_t mFrameRate;
-    int32_t mBitRate;
-    int32_t mIFrameInterval;
-    int32_t mSampleRate;
-    int32_t mChannels;
-    int32_t mAudioBitRate;
-    // Converted frames and PCM blocks are handed to the library by reference,
-    // and the encoder may still read the previous one or two while the next
-    // is written; each buffer therefore holds kBufferSlots slots used in turn.
-    std::unique_ptr<uint8_t[]> mFrameBuffer;
-    std::unique_ptr<uint8_t[]> mAudioBuffer;
-    std::atomic<uint32_t> mVideoCount;
-    std::atomic<uint32_t> mAudioCount;
+    // Pushes take no facade lock: see mFrame.
+    int pushVideoBuffer(const uint8_t* frame, int64_t capacity, int length);
+    int pushAudioBuffer(const uint8_t* data, int offset, int length);
 
-    static const int kBufferSlots = 3;
     static const int kAudioBlockBytes = 8192;
-    static const int kAudioBufferBytes = 8320;
-    size_t mFrameSlotBytes;
-    unsigned mNextFrameSlot;
-    unsigned mNextAudioSlot;
-    // Pushes under way; stop frees the buffers only once none is left.
-    std::atomic<int> mActivePushes;
+    static const int kAudioSlotBytes = 8320;
 
 private:
+    struct VideoParameters {
+        int32_t width = 0, height = 0;
+        int32_t frameRate = 30;
+        int32_t bitRate = 2000000;
+        int32_t iFrameInterval = 1;
+        int32_t invert = 0;
+        bool configured() const { return width > 0 && height > 0; }
+    };
+    struct AudioParameters {
+        int32_t sampleRate = 0, channels = 0;
+        int32_t bitRate = 48000;
+        bool configured() const { return sampleRate > 0 && channels > 0; }
+    };
+    // The encoder's view of a frame, fixed by start.
+    struct FrameLayout {
+        int32_t width = 0, height = 0;
+        int32_t colorFormat = 0;
+        int32_t stride = 0, sliceHeight = 0;
+        int32_t frameSize = 0;
+        bool invert = false;
+    };
+
+    int stop_l() REQUIRES(mLock);
+    int startLibrary_l(const char* path, bool video, bool audio) REQUIRES(mLock);
+    void prepareVideo_l() REQUIRES(mLock);
+    void prepareAudio_l() REQUIRES(mLock);
+    const EncoderApi& api() const { return mLibrary.api(); }
+
+    // First member: closed last, after the destructor's stop.
+    EncoderLibrary mLibrary;
+
+    android::Mutex mLock ACQUIRED_BEFORE(mPushes);
+    bool mLoaded GUARDED_BY(mLock) = false;
+    bool mSupported GUARDED_BY(mLock) = false;
+    bool mModelSupported GUARDED_BY(mLock) = false;
+    VideoParameters mVideo GUARDED_BY(mLock);
+    AudioParameters mAudio GUARDED_BY(mLock);
+    int64_t mStartTimeUs GUARDED_BY(mLock) = 0;
+
+    // Written by start before it sets mStarted and freed by stop only once
+    // mStarted is clear and mPushes idle: a push reads them, without mLock,
+    // between seeing mStarted set and leaving the gate. Video and audio have
+    // one producer each (SlotRing), so mYuv is only used by video pushes.
+    std::atomic<bool> mStarted{false};
+    FrameLayout mFrame;
+    SlotRing mFrameSlots;
+    SlotRing mAudioSlots;
+    qoryuv mYuv;
+    PushGate mPushes;
+
+    std::atomic<bool> mSkipNextVideo{true};
+    std::atomic<uint32_t> mVideoCount{0};
+    std::atomic<uint32_t> mAudioCount{0};
+
     IcodecInterface(const IcodecInterface&) = delete;
     IcodecInterface& operator=(const IcodecInterface&) = delete;
 };
