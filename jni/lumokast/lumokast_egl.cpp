@@ -33,15 +33,17 @@ sp<GraphicBuffer> g_graphicBuffer;
 EGLImageKHR g_eglImage = EGL_NO_IMAGE_KHR;
 int g_capturerReady = 0;
 uint8_t g_rebindRequested = 0;
-void* g_eglLibrary = nullptr;
 uint8_t g_swapToggle = 0;
 
+// Opened on first use and never closed: the shims are called up to the
+// process's end.
 static void* eglLibrary() {
-    if (g_eglLibrary == nullptr) {
+    static void* library = nullptr;
+    if (library == nullptr) {
         const char* path = getenv("LIBEGL");
-        g_eglLibrary = dlopen(path ? path : "libEGL.so", RTLD_LAZY);
+        library = dlopen(path ? path : "libEGL.so", RTLD_LAZY);
     }
-    return g_eglLibrary;
+    return library;
 }
 
 // The platform function of that name, looked up at every call.

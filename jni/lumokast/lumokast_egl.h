@@ -42,7 +42,6 @@ extern android::sp<android::GraphicBuffer> g_graphicBuffer;
 extern EGLImageKHR g_eglImage;
 extern int g_capturerReady;
 extern uint8_t g_rebindRequested;
-extern void* g_eglLibrary;
 extern uint8_t g_swapToggle;
 
 void nativeInitCapturer(JNIEnv* env, jobject thiz, jint width, jint height, jint texture,

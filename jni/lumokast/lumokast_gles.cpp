@@ -3,13 +3,12 @@
 // through the GraphicBuffer or, on GLES 3, through a pixel-pack buffer.
 #include "lumokast_gles.h"
 
-#include <stdlib.h>
 #include <string.h>
 
 #include "gl3stub.h"
 #include "lumokast_log.h"
 
-std::map<GLuint, sfboInfo*> g_fboMap;
+std::map<GLuint, std::unique_ptr<sfboInfo>> g_fboMap;
 GLuint g_screenfbo = 0;
 GLuint g_screenrbo = 0;
 GLint g_savedProgram = 0;
@@ -42,10 +41,8 @@ const char kFragmentShader[] =
 
 sfboInfo* findFbo(jint fbo) {
     auto it = g_fboMap.find((GLuint)fbo);
-    return it == g_fboMap.end() ? nullptr : it->second;
+    return it == g_fboMap.end() ? nullptr : it->second.get();
 }
-
-void initFboInfo(sfboInfo* info) { memset(info, 0, sizeof(*info)); }
 
 void deleteFbo(sfboInfo* info) {
     glDeleteFramebuffers(1, &info->m_fbo);
@@ -149,9 +146,7 @@ jint nativePrepareFbo(JNIEnv*, jobject, jint width, jint height, jfloat ratioA, 
     // Negative sizes would make GL errors and a useless record.
     if (width <= 0 || height <= 0) return -1;
 
-    sfboInfo* info = static_cast<sfboInfo*>(malloc(sizeof(sfboInfo)));
-    if (info == nullptr) return -1;
-    initFboInfo(info);
+    auto info = std::make_unique<sfboInfo>();  // zeroed
 
     GLint screenFbo = 0, activeTexture = 0, screenRbo = 0;
     glGetIntegerv(GL_FRAMEBUFFER_BINDING, &screenFbo);
@@ -172,7 +167,8 @@ jint nativePrepareFbo(JNIEnv*, jobject, jint width, jint height, jfloat ratioA, 
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, info->m_texture, 0);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, info->m_texture,
+                           0);
 
     glGenRenderbuffers(1, &info->m_rbo);
     glBindRenderbuffer(GL_RENDERBUFFER, info->m_rbo);
@@ -187,28 +183,25 @@ jint nativePrepareFbo(JNIEnv*, jobject, jint width, jint height, jfloat ratioA, 
     computeMvp(ratioA, ratioB, info->m_mvp);
 
     if (status != GL_FRAMEBUFFER_COMPLETE) {
-        deleteFbo(info);
-        free(info);
+        deleteFbo(info.get());
         return -1;
-    }
-    auto it = g_fboMap.find(info->m_fbo);
-    if (it != g_fboMap.end()) {
-        // GL handed out the name again, so the framebuffer of the old record
-        // was deleted behind our back: the new one takes its place.
-        LKLOGD("replacing stale record of fbo %u", info->m_fbo);
-        free(it->second);
-        it->second = info;
-    } else {
-        g_fboMap[info->m_fbo] = info;
     }
     info->m_width = width;
     info->m_height = height;
     info->m_ratioA = ratioA;
     info->m_ratioB = ratioB;
-    LKLOGD(" nativePrepareFbo fboInfo->m_fbo ======%d", info->m_fbo);
+    const GLuint name = info->m_fbo;
+    std::unique_ptr<sfboInfo>& record = g_fboMap[name];
+    if (record) {
+        // GL handed out the name again, so the framebuffer of the old record
+        // was deleted behind our back: the new one takes its place.
+        LKLOGD("replacing stale record of fbo %u", name);
+    }
+    record = std::move(info);
+    LKLOGD(" nativePrepareFbo fboInfo->m_fbo ======%d", name);
     LKLOGD(" nativePrepareFbo g_screenrbo ======%d", g_screenrbo);
     LKLOGD(" nativePrepareFbo g_screenfbo ======%d", g_screenfbo);
-    return info->m_fbo;
+    return name;
 }
 
 void nativeBineFbo(JNIEnv*, jobject, jint fbo) {
@@ -269,16 +262,12 @@ void nativeCaptureFrameByfbo(JNIEnv* env, jobject, jint fbo, jboolean writeLock,
 void nativeDeleteFbo(JNIEnv*, jobject, jint fbo) {
     auto it = g_fboMap.find((GLuint)fbo);
     if (it == g_fboMap.end()) return;
-    deleteFbo(it->second);
-    free(it->second);
+    deleteFbo(it->second.get());
     g_fboMap.erase(it);
 }
 
 void nativeDeleteAllFbo(JNIEnv*, jobject) {
-    for (auto& entry : g_fboMap) {
-        deleteFbo(entry.second);
-        free(entry.second);
-    }
+    for (auto& entry : g_fboMap) deleteFbo(entry.second.get());
     g_fboMap.clear();
 }
 

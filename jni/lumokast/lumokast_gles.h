@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include <map>
+#include <memory>
 
 #include <GLES2/gl2.h>
 #include <jni.h>
@@ -26,7 +27,8 @@ struct sfboInfo {
     float m_ratioB;
 };
 
-extern std::map<GLuint, sfboInfo*> g_fboMap;
+// The FBO records by framebuffer name.
+extern std::map<GLuint, std::unique_ptr<sfboInfo>> g_fboMap;
 extern GLuint g_screenfbo;
 extern GLuint g_screenrbo;
 extern GLint g_savedProgram;

@@ -2,14 +2,13 @@
 // variant on the OES framebuffer extension, with a fixed-function copy.
 #include "lumokast_glesoes.h"
 
-#include <stdlib.h>
 #include <string.h>
 
 #include <GLES/glext.h>
 
 #include "lumokast_log.h"
 
-std::map<GLuint, sfboInfoOES*> g_fboMapOES;
+std::map<GLuint, std::unique_ptr<sfboInfoOES>> g_fboMapOES;
 GLuint g_screenfboOES = 0;
 GLuint g_screenrboOES = 0;
 
@@ -62,13 +61,7 @@ bool oesReady() {
 
 sfboInfoOES* findFbo(jint fbo) {
     auto it = g_fboMapOES.find((GLuint)fbo);
-    return it == g_fboMapOES.end() ? nullptr : it->second;
-}
-
-void initFboInfoOES(sfboInfoOES* info) {
-    info->m_texture = 0;
-    info->m_fbo = 0;
-    info->m_rbo = 0;
+    return it == g_fboMapOES.end() ? nullptr : it->second.get();
 }
 
 void deleteFboOES(sfboInfoOES* info) {
@@ -107,9 +100,7 @@ jint nativePrepareFboOES(JNIEnv*, jobject, jint width, jint height, jfloat ratio
         return -1;
     }
 
-    sfboInfoOES* info = static_cast<sfboInfoOES*>(malloc(sizeof(sfboInfoOES)));
-    if (info == nullptr) return -1;
-    initFboInfoOES(info);
+    auto info = std::make_unique<sfboInfoOES>();  // zeroed
 
     GLint screenFbo = 0, activeTexture = 0, screenRbo = 0;
     glGetIntegerv(GL_FRAMEBUFFER_BINDING_OES, &screenFbo);
@@ -145,26 +136,21 @@ jint nativePrepareFboOES(JNIEnv*, jobject, jint width, jint height, jfloat ratio
     gOes.bindRenderbuffer(GL_RENDERBUFFER_OES, screenRbo);
 
     if (status != GL_FRAMEBUFFER_COMPLETE_OES) {
-        deleteFboOES(info);
-        free(info);
+        deleteFboOES(info.get());
         return -1;
-    }
-    auto it = g_fboMapOES.find(info->m_fbo);
-    if (it != g_fboMapOES.end()) {
-        LKLOGD("replacing stale record of fbo %u", info->m_fbo);
-        free(it->second);
-        it->second = info;
-    } else {
-        g_fboMapOES[info->m_fbo] = info;
     }
     info->m_width = width;
     info->m_height = height;
     info->m_ratioA = ratioA;
     info->m_ratioB = ratioB;
-    LKLOGD(" nativePrepareFbo fboInfo->m_fbo ======%d", info->m_fbo);
+    const GLuint name = info->m_fbo;
+    std::unique_ptr<sfboInfoOES>& record = g_fboMapOES[name];
+    if (record) LKLOGD("replacing stale record of fbo %u", name);
+    record = std::move(info);
+    LKLOGD(" nativePrepareFbo fboInfo->m_fbo ======%d", name);
     LKLOGD(" nativePrepareFbo g_screenrbo ======%d", g_screenrboOES);
     LKLOGD(" nativePrepareFbo g_screenfbo ======%d", g_screenfboOES);
-    return info->m_fbo;
+    return name;
 }
 
 void nativeBineFboOES(JNIEnv*, jobject, jint fbo) {
@@ -192,16 +178,12 @@ void nativeUnbineFboOES(JNIEnv*, jobject, jint fbo, jint target) {
 void nativeDeleteFboOES(JNIEnv*, jobject, jint fbo) {
     auto it = g_fboMapOES.find((GLuint)fbo);
     if (it == g_fboMapOES.end()) return;
-    deleteFboOES(it->second);
-    free(it->second);
+    deleteFboOES(it->second.get());
     g_fboMapOES.erase(it);
 }
 
 void nativeDeleteAllFboOES(JNIEnv*, jobject) {
-    for (auto& entry : g_fboMapOES) {
-        deleteFboOES(entry.second);
-        free(entry.second);
-    }
+    for (auto& entry : g_fboMapOES) deleteFboOES(entry.second.get());
     g_fboMapOES.clear();
 }
 

@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include <map>
+#include <memory>
 
 #include <GLES/gl.h>
 #include <jni.h>
@@ -22,7 +23,8 @@ struct sfboInfoOES {
     float m_ratioB;
 };
 
-extern std::map<GLuint, sfboInfoOES*> g_fboMapOES;
+// The FBO records by framebuffer name.
+extern std::map<GLuint, std::unique_ptr<sfboInfoOES>> g_fboMapOES;
 extern GLuint g_screenfboOES;
 extern GLuint g_screenrboOES;
 
