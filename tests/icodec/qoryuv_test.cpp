@@ -9,9 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include "common/ColorFormat.h"
+
 namespace {
 
-using qor::qoryuv;
+using namespace qor;
 
 struct SizeCase {
     int width, height, format;
@@ -32,19 +34,22 @@ TEST_P(ColorSizeTest, MatchesTheEncoderLayout) {
 
 INSTANTIATE_TEST_SUITE_P(
         Formats, ColorSizeTest,
-        ::testing::Values(SizeCase{1280, 720, 21, 1280, 720, 1382400},
-                          SizeCase{1280, 720, 19, 1280, 720, 1382400},
-                          SizeCase{1280, 720, 0x7FA00000, 1280, 720, 1382400},
-                          SizeCase{1280, 720, 0x7F000100, 1280, 720, 1382400},
-                          SizeCase{1280, 720, 0x7FA30C04, 1280, 736, 1417216},
-                          SizeCase{1280, 720, 0x7FA30C00, 1280, 720, 1384448},
-                          SizeCase{1280, 720, 0x7FC00002, 1280, 736, 1433600},
-                          SizeCase{1280, 720, 0x7FA30C03, 1280, 736, 1433600},
-                          SizeCase{0, 720, 0x7FA30C04, 0, 736, 0},
-                          SizeCase{1280, 0, 0x7FA30C04, 1280, 0, 0},
-                          SizeCase{17, 9, 19, 32, 16, 243},
-                          SizeCase{854, 480, 21, 864, 480, 614880},
-                          SizeCase{1280, 720, 0x7F000789, 1280, 736, -22}));
+        ::testing::Values(SizeCase{1280, 720, kColorFormatYUV420SemiPlanar, 1280, 720, 1382400},
+                          SizeCase{1280, 720, kColorFormatYUV420Planar, 1280, 720, 1382400},
+                          SizeCase{1280, 720, kColorFormatVendorPlanar, 1280, 720, 1382400},
+                          SizeCase{1280, 720, kColorFormatTiYUV420PackedSemiPlanar,
+                                   1280, 720, 1382400},
+                          SizeCase{1280, 720, kColorFormatQcomYUV420PackedSemiPlanar32m,
+                                   1280, 736, 1417216},
+                          SizeCase{1280, 720, kColorFormatQcomYVU420SemiPlanar, 1280, 720, 1384448},
+                          SizeCase{1280, 720, kColorFormatSecNV12Tiled, 1280, 736, 1433600},
+                          SizeCase{1280, 720, kColorFormatQcomYUV420PackedSemiPlanar64x32Tile2m8ka,
+                                   1280, 736, 1433600},
+                          SizeCase{0, 720, kColorFormatQcomYUV420PackedSemiPlanar32m, 0, 736, 0},
+                          SizeCase{1280, 0, kColorFormatQcomYUV420PackedSemiPlanar32m, 1280, 0, 0},
+                          SizeCase{17, 9, kColorFormatYUV420Planar, 32, 16, 243},
+                          SizeCase{854, 480, kColorFormatYUV420SemiPlanar, 864, 480, 614880},
+                          SizeCase{1280, 720, kColorFormatAndroidOpaque, 1280, 736, -22}));
 
 // RGB565 of an 8-bit colour.
 uint16_t rgb565(int r, int g, int b) { return (uint16_t)(((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3)); }
@@ -97,7 +102,8 @@ TEST_P(ConvertTest, QuadrantColoursLandWhereTheLayoutSays) {
                                              sliceHeight));
     for (size_t i = (size_t)extent; i < out.size(); ++i) ASSERT_EQ(0xA5, out[i]) << i;
 
-    const bool planar = c.format == 19 || c.format == 0x7FA00000;
+    const bool planar = c.format == (int)kColorFormatYUV420Planar ||
+                        c.format == (int)kColorFormatVendorPlanar;
     const int cw = (c.width + 1) / 2, ch = (c.height + 1) / 2;
     for (int q = 0; q < 4; ++q) {
         // Centre of quadrant q in the picture as it arrived.
@@ -125,21 +131,26 @@ TEST_P(ConvertTest, QuadrantColoursLandWhereTheLayoutSays) {
 
 INSTANTIATE_TEST_SUITE_P(
         Layouts, ConvertTest,
-        ::testing::Values(LayoutCase{19, 64, 48, false}, LayoutCase{19, 64, 48, true},
-                          LayoutCase{0x7FA00000, 64, 48, false}, LayoutCase{19, 34, 18, false},
-                          LayoutCase{21, 64, 48, false}, LayoutCase{21, 64, 48, true},
-                          LayoutCase{21, 854, 480, false}, LayoutCase{21, 34, 18, true},
-                          LayoutCase{0x7F000100, 40, 24, false},
-                          LayoutCase{0x7FA30C00, 64, 48, false},
-                          LayoutCase{0x7FA30C03, 200, 100, false},
-                          LayoutCase{0x7FA30C04, 200, 100, true},
-                          LayoutCase{0x7FC00002, 64, 40, false}));
+        ::testing::Values(LayoutCase{kColorFormatYUV420Planar, 64, 48, false},
+                          LayoutCase{kColorFormatYUV420Planar, 64, 48, true},
+                          LayoutCase{kColorFormatVendorPlanar, 64, 48, false},
+                          LayoutCase{kColorFormatYUV420Planar, 34, 18, false},
+                          LayoutCase{kColorFormatYUV420SemiPlanar, 64, 48, false},
+                          LayoutCase{kColorFormatYUV420SemiPlanar, 64, 48, true},
+                          LayoutCase{kColorFormatYUV420SemiPlanar, 854, 480, false},
+                          LayoutCase{kColorFormatYUV420SemiPlanar, 34, 18, true},
+                          LayoutCase{kColorFormatTiYUV420PackedSemiPlanar, 40, 24, false},
+                          LayoutCase{kColorFormatQcomYVU420SemiPlanar, 64, 48, false},
+                          LayoutCase{kColorFormatQcomYUV420PackedSemiPlanar64x32Tile2m8ka, 200, 100, false},
+                          LayoutCase{kColorFormatQcomYUV420PackedSemiPlanar32m, 200, 100, true},
+                          LayoutCase{kColorFormatSecNV12Tiled, 64, 40, false}));
 
 TEST(ConvertTest, UnknownFormatWritesNothing) {
     std::vector<uint16_t> in = quadrants(16, 16);
     std::vector<uint8_t> out(1024, 0x5A);
     qoryuv converter;
-    EXPECT_EQ(-22, converter.ConvertFromRGB565((const uint8_t*)in.data(), out.data(), 0x7F000789,
+    EXPECT_EQ(-22, converter.ConvertFromRGB565((const uint8_t*)in.data(), out.data(),
+                                               kColorFormatAndroidOpaque,
                                                16, 16, 32, 32));
     for (uint8_t b : out) ASSERT_EQ(0x5A, b);
 }

@@ -19,6 +19,7 @@
 
 #include "FakeMedia.h"
 #include "android_source/ColorFormats.h"
+#include "common/ColorFormat.h"
 
 namespace {
 
@@ -151,7 +152,7 @@ TEST_F(RecorderTest, StartWithoutEncodersIsRefusedWithBothLines) {
 TEST_F(RecorderTest, FullLifecycleWalksTheTransitionTable) {
     startRecording();
     EXPECT_EQ(AndroidCodec::STARTED, mRecorder->status());
-    EXPECT_EQ(19, mRecorder->getColorFormat());
+    EXPECT_EQ((int)qor::kColorFormatYUV420Planar, mRecorder->getColorFormat());
     // Audio first, then video; the writer is started without parameters.
     ASSERT_EQ(2u, gWriter->sources().size());
     EXPECT_EQ(gFactory.lastAudio.get(), gWriter->sources()[0].get());
@@ -278,12 +279,14 @@ TEST_F(RecorderTest, ColourNamesFollowThePlatformLevel) {
 #if PLATFORM_LEVEL >= 21
     EXPECT_EQ(1, lines("using OMX node OMX.qcom.video.encoder.avc - color 2141391876 "
                        "QCOM_COLOR_FormatYUV420PackedSemiPlanar32m"));
-    EXPECT_STREQ("COLOR_FormatYUV420Flexible", qor::colorFormatName(0x7F420888));
+    EXPECT_STREQ("COLOR_FormatYUV420Flexible",
+                 qor::colorFormatName(qor::kColorFormatYUV420Flexible));
 #else
     EXPECT_EQ(1, lines("using OMX node OMX.qcom.video.encoder.avc - color 2141391876 ??"));
-    EXPECT_STREQ("??", qor::colorFormatName(0x7F420888));
+    EXPECT_STREQ("??", qor::colorFormatName(qor::kColorFormatYUV420Flexible));
 #endif
-    EXPECT_STREQ("COLOR_FormatYUV420SemiPlanar", qor::colorFormatName(21));
+    EXPECT_STREQ("COLOR_FormatYUV420SemiPlanar",
+                 qor::colorFormatName(qor::kColorFormatYUV420SemiPlanar));
     EXPECT_STREQ("??", qor::colorFormatName(44));
 }
 
@@ -323,31 +326,32 @@ INSTANTIATE_TEST_SUITE_P(
         ::testing::Values(
                 ChoiceCase{"FixedModelNoQuery",
                            "ro.product.model=h60-l01 pro\n" GOOGLE_AVC(0) AAC,
-                           "OMX.IMG.TOPAZ.VIDEO.Encoder", 21, false},
+                           "OMX.IMG.TOPAZ.VIDEO.Encoder", qor::kColorFormatYUV420SemiPlanar, false},
                 ChoiceCase{"ExcludedExynosFallsToGoogle",
                            "codec.0.name=OMX.Exynos.avc.enc\ncodec.0.type=video/avc\n"
                            "codec.0.colorformats=21,0x7FC00002\n" GOOGLE_AVC(1) AAC,
-                           "OMX.google.h264.encoder", 19, false},
+                           "OMX.google.h264.encoder", qor::kColorFormatYUV420Planar, false},
                 ChoiceCase{"BestRankedFormatOfTheFirstComponent",
                            "codec.0.name=OMX.vendor.avc\ncodec.0.type=video/avc\n"
                            "codec.0.colorformats=21,0x7FA30C04\n" GOOGLE_AVC(1) AAC,
-                           "OMX.vendor.avc", 0x7FA30C04, false},
+                           "OMX.vendor.avc", qor::kColorFormatQcomYUV420PackedSemiPlanar32m, false},
                 ChoiceCase{"QualcommBoardUsesItsOwnDriver",
                            "ro.board.platform=msm8960\ncodec.0.name=OMX.qcom.video.encoder.avc\n"
                            "codec.0.type=video/avc\ncodec.0.colorformats=0x7FA30C04,21\n"
                            GOOGLE_AVC(1) AAC,
-                           "OMX.qcom.video.encoder.avc", 0x7FA30C04, true},
+                           "OMX.qcom.video.encoder.avc",
+                           qor::kColorFormatQcomYUV420PackedSemiPlanar32m, true},
                 ChoiceCase{"Msm7627aSkipsTheQualcommEncoder",
                            "ro.board.platform=MSM7627A\ncodec.0.name=OMX.qcom.video.encoder.avc\n"
                            "codec.0.type=video/avc\ncodec.0.colorformats=0x7FA30C04\n"
                            GOOGLE_AVC(1) AAC,
-                           "OMX.google.h264.encoder", 19, true},
+                           "OMX.google.h264.encoder", qor::kColorFormatYUV420Planar, true},
                 ChoiceCase{"Hw8x25SkipsTheQualcommEncoder",
                            "ro.hw_plat=8X25Q\nro.board.platform=apq8064\n"
                            "codec.0.name=OMX.qcom.video.encoder.avc\n"
                            "codec.0.type=video/avc\ncodec.0.colorformats=0x7FA30C04\n"
                            GOOGLE_AVC(1) AAC,
-                           "OMX.google.h264.encoder", 19, true},
+                           "OMX.google.h264.encoder", qor::kColorFormatYUV420Planar, true},
                 ChoiceCase{"NoPreferredFormatNoEncoder",
                            "codec.0.name=OMX.odd.avc\ncodec.0.type=video/avc\n"
                            "codec.0.colorformats=6,7\n" AAC,

@@ -6,6 +6,8 @@
 
 #include <utils/Log.h>
 
+#include "common/MediaBufferRef.h"
+
 namespace qortest {
 
 using android::MediaBuffer;
@@ -28,8 +30,8 @@ status_t CheckingEncoder::stop() {
 
 status_t CheckingEncoder::read(MediaBuffer** out, const ReadOptions*) {
     *out = nullptr;
-    MediaBuffer* in = nullptr;
-    status_t err = mSource->read(&in);
+    qor::MediaBufferRef in;
+    status_t err = mSource->read(in.receive());
     if (err != android::OK) return err;
 
     const uint8_t* bytes = (const uint8_t*)in->data() + in->range_offset();
@@ -39,7 +41,7 @@ status_t CheckingEncoder::read(MediaBuffer** out, const ReadOptions*) {
     const bool stable = memcmp(snapshot.data(), bytes, size) == 0;
     int64_t timeUs = 0;
     in->meta_data()->findInt64(android::kKeyTime, &timeUs);
-    in->release();
+    in.reset();
     {
         std::lock_guard<std::mutex> guard(mLock);
         mRecords.push_back({timeUs, size, size ? snapshot[0] : (uint8_t)0, stable});
@@ -86,9 +88,8 @@ status_t FakeWriter::start(MetaData* params) {
 
 void FakeWriter::pull(size_t index) {
     for (;;) {
-        MediaBuffer* buffer = nullptr;
-        if (mSources[index]->read(&buffer) != android::OK) break;
-        buffer->release();
+        qor::MediaBufferRef buffer;
+        if (mSources[index]->read(buffer.receive()) != android::OK) break;
     }
     --mRunning;
 }

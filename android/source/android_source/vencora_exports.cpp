@@ -2,23 +2,23 @@
 // constructed when the library is loaded and destroyed when it is unloaded.
 #include <stdint.h>
 
+#include <memory>
+
 #include "android_source/AndroidCodec.h"
 #include "android_source/RecorderFactories.h"
 
 namespace {
 
 // Null only outside the library's lifetime (e.g. a caller's destructor that
-// runs after this library's at process exit).
-qor::AndroidCodec* gRecorder = nullptr;
+// runs after this library's at process exit). Constant-initialised, so the
+// load hook below cannot run before it is set up.
+std::unique_ptr<qor::AndroidCodec> gRecorder;
 
 __attribute__((constructor)) void createRecorder() {
-    gRecorder = new qor::AndroidCodec(qor::defaultRecorderFactories());
+    gRecorder = std::make_unique<qor::AndroidCodec>(qor::defaultRecorderFactories());
 }
 
-__attribute__((destructor)) void destroyRecorder() {
-    delete gRecorder;
-    gRecorder = nullptr;
-}
+__attribute__((destructor)) void destroyRecorder() { gRecorder.reset(); }
 
 }  // namespace
 

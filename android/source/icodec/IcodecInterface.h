@@ -79,7 +79,7 @@ private:
     // First member: closed last, after the destructor's stop.
     EncoderLibrary mLibrary;
 
-    android::Mutex mLock ACQUIRED_BEFORE(mPushes);
+    android::Mutex mLock;  // before the push gate's lock (stop waits in the gate)
     bool mLoaded GUARDED_BY(mLock) = false;
     bool mSupported GUARDED_BY(mLock) = false;
     bool mModelSupported GUARDED_BY(mLock) = false;

@@ -26,7 +26,9 @@ int64_t qoryuv::getConvertedExtent(int width, int height, int colorFormat, int s
                                    int sliceHeight) {
     const int64_t h = abs(height);
     if (isPlanarColorFormat(colorFormat)) return i420Size(width, h);
-    if (isSemiPlanarColorFormat(colorFormat)) return (int64_t)stride * sliceHeight + (int64_t)stride * ((h + 1) / 2);
+    if (isSemiPlanarColorFormat(colorFormat)) {
+        return (int64_t)stride * sliceHeight + (int64_t)stride * ((h + 1) / 2);
+    }
     return 0;
 }
 
