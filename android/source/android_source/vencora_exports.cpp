@@ -2,23 +2,25 @@
 // constructed when the library is loaded and destroyed when it is unloaded.
 #include <stdint.h>
 
-#include <memory>
-
 #include "android_source/AndroidCodec.h"
 #include "android_source/RecorderFactories.h"
 
 namespace {
 
 // Null only outside the library's lifetime (e.g. a caller's destructor that
-// runs after this library's at process exit). Constant-initialised, so the
-// load hook below cannot run before it is set up.
-std::unique_ptr<qor::AndroidCodec> gRecorder;
+// runs after this library's at process exit). Owned from the load hook to the
+// unload hook; not a unique_ptr, whose static destructor would run at exit
+// before the callers' unload hooks and leave them a dangling pointer.
+qor::AndroidCodec* gRecorder = nullptr;
 
 __attribute__((constructor)) void createRecorder() {
-    gRecorder = std::make_unique<qor::AndroidCodec>(qor::defaultRecorderFactories());
+    gRecorder = new qor::AndroidCodec(qor::defaultRecorderFactories());
 }
 
-__attribute__((destructor)) void destroyRecorder() { gRecorder.reset(); }
+__attribute__((destructor)) void destroyRecorder() {
+    delete gRecorder;
+    gRecorder = nullptr;
+}
 
 }  // namespace
 
