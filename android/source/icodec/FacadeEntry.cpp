@@ -2,15 +2,17 @@
 #include "icodec/IcodecInterface.h"
 
 #include <memory>
-
-#include <utils/Mutex.h>
+#include <mutex>
 
 namespace qor {
 
 namespace {
 
-// Taken before the facade's own lock (destroying the facade stops it).
-android::Mutex gInitLock;
+// Taken before the facade's own lock (destroying the facade stops it). A
+// std::mutex rather than android::Mutex: the unload hook takes it after the
+// static destructors have run at exit, and std::mutex has nothing to destroy
+// there, where android::Mutex destroys its pthread mutex.
+std::mutex gInitLock;
 
 // Owns the facade from init to destroyFacade. Pushes read it without the
 // init lock, hence an atomic. Not a unique_ptr: its static destructor would
@@ -21,7 +23,7 @@ std::atomic<IcodecInterface*> gFacade{nullptr};
 }  // namespace
 
 int init(const char* packageName) {
-    android::Mutex::Autolock guard(gInitLock);
+    std::lock_guard<std::mutex> guard(gInitLock);
     if (gFacade.load() != nullptr) return 0;
     auto facade = std::make_unique<IcodecInterface>();
     facade->bind(packageName);
@@ -30,7 +32,7 @@ int init(const char* packageName) {
 }
 
 void destroyFacade() {
-    android::Mutex::Autolock guard(gInitLock);
+    std::lock_guard<std::mutex> guard(gInitLock);
     std::unique_ptr<IcodecInterface> facade(gFacade.exchange(nullptr));
 }
 
