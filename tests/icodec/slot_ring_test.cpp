@@ -50,7 +50,9 @@ TEST_P(SlotRingTest, SlotsComeInTurnAndDoNotOverlap) {
     // A new recording starts again at the first slot.
     ring.next();
     ring.allocate(bytes);
-    EXPECT_EQ(ring.next() + bytes, ring.next());
+    uint8_t* restart = ring.next();
+    EXPECT_EQ(restart + bytes, ring.next());
+    EXPECT_EQ(restart + 2 * bytes, ring.next());
     ring.release();
     EXPECT_TRUE(ring.empty());
     EXPECT_EQ(0u, ring.slotBytes());
