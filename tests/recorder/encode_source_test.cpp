@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/MediaBufferRef.h"
+
 namespace {
 
 using android::MediaBuffer;
@@ -46,14 +48,13 @@ TEST_F(EncodeSourceTest, ReadBlocksUntilThePushAndCarriesItsTime) {
     });
     EXPECT_TRUE(stillBlocked(reader));
     EXPECT_EQ(0, mSource->pushBuffer(mFrames[0], 99, 16, 1234));
-    MediaBuffer* buffer = reader.get();
-    ASSERT_NE(nullptr, buffer);
+    qor::MediaBufferRef buffer(reader.get());
+    ASSERT_TRUE(buffer);
     EXPECT_EQ(mFrames[0], buffer->data());  // no copy
     EXPECT_EQ(16u, buffer->range_length());
     int64_t timeUs = 0;
     EXPECT_TRUE(buffer->meta_data()->findInt64(android::kKeyTime, &timeUs));
     EXPECT_EQ(1234, timeUs);
-    buffer->release();
 }
 
 TEST_F(EncodeSourceTest, SecondPushWaitsUntilTheFirstIsRead) {
@@ -62,14 +63,13 @@ TEST_F(EncodeSourceTest, SecondPushWaitsUntilTheFirstIsRead) {
     auto second = std::async(std::launch::async,
                              [&] { return mSource->pushBuffer(mFrames[1], 0, 16, 2); });
     EXPECT_TRUE(stillBlocked(second));
-    MediaBuffer* buffer = nullptr;
-    ASSERT_EQ(android::OK, mSource->read(&buffer));
+    qor::MediaBufferRef buffer;
+    ASSERT_EQ(android::OK, mSource->read(buffer.receive()));
     EXPECT_EQ(0, second.get());  // the slot is free once read, before release
     EXPECT_EQ(mFrames[0], buffer->data());
-    buffer->release();
-    ASSERT_EQ(android::OK, mSource->read(&buffer));
+    // receive() gives the first buffer back before the second read.
+    ASSERT_EQ(android::OK, mSource->read(buffer.receive()));
     EXPECT_EQ(mFrames[1], buffer->data());
-    buffer->release();
 }
 
 TEST_F(EncodeSourceTest, PushOutsideTheStartedSpanIsRefused) {
@@ -107,12 +107,11 @@ TEST_F(EncodeSourceTest, EndOfStreamDeliversThePendingBufferAndReleasesAWaitingP
     mSource->signalEOS();
     EXPECT_EQ(-1, producer.get());  // not accepted, so not owed to the file
     // The accepted buffer still reaches the encoder, then the stream ends.
-    MediaBuffer* buffer = nullptr;
-    ASSERT_EQ(android::OK, mSource->read(&buffer));
+    qor::MediaBufferRef buffer;
+    ASSERT_EQ(android::OK, mSource->read(buffer.receive()));
     EXPECT_EQ(mFrames[0], buffer->data());
-    buffer->release();
-    EXPECT_EQ(android::ERROR_END_OF_STREAM, mSource->read(&buffer));
-    EXPECT_EQ(nullptr, buffer);
+    EXPECT_EQ(android::ERROR_END_OF_STREAM, mSource->read(buffer.receive()));
+    EXPECT_EQ(nullptr, buffer.get());
     EXPECT_EQ(-1, mSource->pushBuffer(mFrames[2], 0, 16, 3));
 }
 
@@ -130,12 +129,11 @@ TEST_F(EncodeSourceTest, ManyBuffersPassInOrderBetweenTwoThreads) {
         for (int i = 1; i <= kCount; ++i) ASSERT_EQ(0, mSource->pushBuffer(mFrames[i % 3], i, 16, i));
     });
     for (int i = 1; i <= kCount; ++i) {
-        MediaBuffer* buffer = nullptr;
-        ASSERT_EQ(android::OK, mSource->read(&buffer));
+        qor::MediaBufferRef buffer;
+        ASSERT_EQ(android::OK, mSource->read(buffer.receive()));
         int64_t timeUs = 0;
         buffer->meta_data()->findInt64(android::kKeyTime, &timeUs);
         EXPECT_EQ(i, timeUs);
-        buffer->release();
     }
     producer.join();
     mSource->signalEOS();
