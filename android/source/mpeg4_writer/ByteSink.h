@@ -27,6 +27,8 @@ public:
     virtual void seek(int64_t offset) = 0;
     virtual int64_t position() const = 0;
     virtual android::status_t status() const = 0;
+    // No more writes; a file is closed.
+    virtual void close() {}
 };
 
 // The output file. Offsets past 2 GiB work on 32-bit builds too.
@@ -43,7 +45,7 @@ public:
     void seek(int64_t offset) override;
     int64_t position() const override { return mPosition; }
     android::status_t status() const override { return mStatus.load(); }
-    void close();
+    void close() override;
 
 private:
     void noteError(const char* what, int err);

@@ -36,7 +36,7 @@ MPEG4Writer::MPEG4Writer(const char* filename) {
     init();
     int fd = FileByteSink::openFile(filename);
     if (fd >= 0) {
-        mFile.reset(new FileByteSink(fd));
+        mFile = std::make_unique<FileByteSink>(fd);
         mBoxWriter.setSink(mFile.get());
         mInitStatus = OK;
     }
@@ -46,7 +46,16 @@ MPEG4Writer::MPEG4Writer(int fd) {
     init();
     int ownFd = dup(fd);
     if (ownFd >= 0) {
-        mFile.reset(new FileByteSink(ownFd));
+        mFile = std::make_unique<FileByteSink>(ownFd);
+        mBoxWriter.setSink(mFile.get());
+        mInitStatus = OK;
+    }
+}
+
+MPEG4Writer::MPEG4Writer(std::unique_ptr<IByteSink> sink) {
+    init();
+    mFile = std::move(sink);
+    if (mFile) {
         mBoxWriter.setSink(mFile.get());
         mInitStatus = OK;
     }
@@ -122,7 +131,7 @@ status_t MPEG4Writer::addSource(const sp<android::MediaSource>& source) {
             return android::ERROR_UNSUPPORTED;
         }
     }
-    mTracks.emplace_back(new Track(this, source, mTracks.size() + 1));
+    mTracks.push_back(std::make_unique<Track>(this, source, mTracks.size() + 1));
     return OK;
 }
 

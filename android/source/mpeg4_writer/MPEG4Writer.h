@@ -44,6 +44,8 @@ class MPEG4Writer : public android::MediaWriter {
 public:
     explicit MPEG4Writer(const char* filename);
     explicit MPEG4Writer(int fd);
+    // Writes through `sink` instead of a file (tests inject failures so).
+    explicit MPEG4Writer(std::unique_ptr<IByteSink> sink);
 
     status_t initCheck() const { return mInitStatus; }
 
@@ -113,7 +115,7 @@ private:
     // shared with the track threads is atomic and takes no lock.
     android::Mutex mLock;
 
-    std::unique_ptr<FileByteSink> mFile;
+    std::unique_ptr<IByteSink> mFile;
     // Writes ftyp and the mdat header to the file, the moov to memory.
     BoxWriter mBoxWriter;
     status_t mInitStatus;
