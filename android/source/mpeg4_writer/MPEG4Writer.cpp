@@ -3,11 +3,7 @@
 
 #include "mpeg4_writer/MPEG4Writer.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <inttypes.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 #include <unistd.h>

@@ -10,7 +10,6 @@
 
 #include <pthread.h>
 #include <stdint.h>
-#include <sys/uio.h>
 
 #include <atomic>
 #include <list>

@@ -1,20 +1,13 @@
-// Sample writes and the movie-level
-// boxes (moov, mvhd, udta with the location).
+// Sample writes and the movie-level boxes (moov, mvhd, udta with the
+// location).
 #define LOG_TAG "MPEG4Writer"
 
-#include <arpa/inet.h>
-#include <errno.h>
 #include <stdint.h>
 #include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <limits.h>
 #include <sys/uio.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <media/stagefright/MediaBuffer.h>
-#include <media/stagefright/MediaErrors.h>
 #include <media/stagefright/foundation/ADebug.h>
 #include <utils/Log.h>
 

@@ -1,7 +1,6 @@
 // Track life cycle, sample-table entries and the malformed-track check.
 #define LOG_TAG "MPEG4Writer"
 
-#include <arpa/inet.h>
 #include <pthread.h>
 #include <stdio.h>
 #include <string.h>
@@ -64,7 +63,6 @@ MPEG4Writer::Track::Track(MPEG4Writer* owner, const sp<android::MediaSource>& so
 
 MPEG4Writer::Track::~Track() {
     stop();
-    mPendingChunkSamples.clear();
 }
 
 void MPEG4Writer::Track::setTimeScale() {

@@ -1,7 +1,6 @@
 // The trak box of a track: headers, sample entries and sample tables.
 #define LOG_TAG "MPEG4Writer"
 
-#include <arpa/inet.h>
 #include <string.h>
 #include <strings.h>
 
@@ -47,7 +46,7 @@ void MPEG4Writer::Track::writeStblBox(bool use32BitOffset) const {
     const uint32_t startOffsetTicks = (uint32_t)getStartTimeOffsetScaledTime();
     writeStsdBox();
     mTable.writeSttsBox(out(), startOffsetTicks);
-    if (!mIsAudio) mTable.writeCttsBox(out(), startOffsetTicks);
+    mTable.writeCttsBox(out(), startOffsetTicks);  // video only
     if (!mIsAudio) mTable.writeStssBox(out());
     mTable.writeStszBox(out());
     mTable.writeStscBox(out());

@@ -202,7 +202,8 @@ bool MPEG4Writer::Track::toTrackTime(Sample* sample, SampleLoop* loop) {
         updateDriftTime(sample->driftTimeUs);
     }
     CHECK_GE(timestampUs, 0ll);
-    sample->durationTicks = ticks(timestampUs, mTimeScale) - ticks(loop->lastTimestampUs, mTimeScale);
+    sample->durationTicks =
+        ticks(timestampUs, mTimeScale) - ticks(loop->lastTimestampUs, mTimeScale);
     if (sample->durationTicks < 0ll) {
         // Checked before anything is recorded, so a dropped sample
         // leaves no entry behind in any table.
