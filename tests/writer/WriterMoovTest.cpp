@@ -18,12 +18,21 @@ class WriterMoovRebuild : public ::testing::TestWithParam<MoovCase> {};
 
 TEST_P(WriterMoovRebuild, SameBytesAsTheFileEveryTime) {
     std::string path = tempPath(std::string("rebuild_") + GetParam().name + ".mp4");
-    Recording r = record(path, audioUnits(GetParam().audioFrames),
-                         videoUnits(GetParam().videoFrames));
+    // Video starts 50 ms after audio and every other frame is presented
+    // 40 ms late: the first stts entry and the ctts entries are adjusted as
+    // they are written.
+    auto video = videoUnits(GetParam().videoFrames, 150000);
+    for (size_t i = 2; i < video.size(); i += 2) video[i].timeUs += 40000;
+    Recording r = record(path, audioUnits(GetParam().audioFrames), video);
     ASSERT_EQ(0, r.stopResult);
     Mp4File f = parseMp4(path);
     ASSERT_TRUE(f.ok) << f.error;
     ASSERT_EQ(GetParam().layout, f.topOrder());
+    const TrackTables* v = f.track("vide");
+    ASSERT_NE(nullptr, v);
+    ASSERT_TRUE(v->hasCtts);
+    ASSERT_FALSE(v->stts.empty());
+    EXPECT_GT(v->stts[0].second, 3000u + 4000u);  // one frame plus the 50 ms
 
     const Box* moovBox = nullptr;
     for (const Box& b : f.top) {
