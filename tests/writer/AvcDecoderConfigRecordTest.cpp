@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include <host/log_record.h>
 #include <media/stagefright/MediaErrors.h>
 
 #include "mpeg4_writer/AvcDecoderConfigRecord.h"
@@ -51,12 +52,14 @@ struct BuildCase {
     const char* name;
     Bytes input;
     android::status_t status;
-    Bytes record;  // when OK
+    Bytes record;     // when OK
+    const char* log;  // the reason logged for a refusal
 };
 
 class AvcRecordBuild : public ::testing::TestWithParam<BuildCase> {};
 
 TEST_P(AvcRecordBuild, RecordOrRefusal) {
+    host::logClear();
     Bytes out = {0xEE};
     const Bytes& in = GetParam().input;
     EXPECT_EQ(GetParam().status, qor::buildAvcDecoderConfigRecord(in.data(), in.size(), &out));
@@ -64,6 +67,7 @@ TEST_P(AvcRecordBuild, RecordOrRefusal) {
         EXPECT_EQ(GetParam().record, out);
     } else {
         EXPECT_EQ(Bytes{0xEE}, out);  // untouched
+        EXPECT_EQ(1, host::logCount(GetParam().log, "MPEG4Writer"));
     }
 }
 
@@ -72,21 +76,27 @@ const Bytes kRecord = record({kSps}, {kPps});
 INSTANTIATE_TEST_SUITE_P(
     Buffers, AvcRecordBuild,
     ::testing::Values(
-        BuildCase{"sps_pps", annexB({kSps, kPps}), android::OK, record({kSps}, {kPps})},
+        BuildCase{"sps_pps", annexB({kSps, kPps}), android::OK, record({kSps}, {kPps}), ""},
         BuildCase{"two_sps_two_pps", annexB({kSps, kSps2, kPps, kPps}), android::OK,
-                  record({kSps, kSps2}, {kPps, kPps})},
+                  record({kSps, kSps2}, {kPps, kPps}), ""},
         BuildCase{"other_units_skipped", annexB({kSei, kSps, kPps}), android::OK,
-                  record({kSps}, {kPps})},
-        BuildCase{"record_taken_as_is", kRecord, android::OK, kRecord},
-        BuildCase{"too_short", Bytes{0, 0, 1}, android::ERROR_MALFORMED, {}},
+                  record({kSps}, {kPps}), ""},
+        BuildCase{"record_taken_as_is", kRecord, android::OK, kRecord, ""},
+        BuildCase{"too_short", Bytes{0, 0, 1}, android::ERROR_MALFORMED, {},
+                  "Codec specific data length too short: 3"},
         BuildCase{"short_record", Bytes(kRecord.begin(), kRecord.begin() + 10),
-                  android::ERROR_MALFORMED, {}},
-        BuildCase{"pps_first", annexB({kPps, kSps}), android::ERROR_MALFORMED, {}},
-        BuildCase{"sps_after_pps", annexB({kSps, kPps, kSps}), android::ERROR_MALFORMED, {}},
-        BuildCase{"no_pps", annexB({kSps}), android::ERROR_MALFORMED, {}},
-        BuildCase{"short_sps", annexB({{0x67, 0x42}, kPps}), android::ERROR_MALFORMED, {}},
+                  android::ERROR_MALFORMED, {}, "Codec specific data length too short: 10"},
+        BuildCase{"pps_first", annexB({kPps, kSps}), android::ERROR_MALFORMED, {},
+                  "SPS must come before PPS, comming type is 0x8(NalUnitTypePicParamSet)"},
+        BuildCase{"sps_after_pps", annexB({kSps, kPps, kSps}), android::ERROR_MALFORMED, {},
+                  "SPS must come before PPS, comming type is 0x7(NalUnitTypeSeqParamSet)"},
+        BuildCase{"no_pps", annexB({kSps}), android::ERROR_MALFORMED, {},
+                  "Cound not find picture parameter set"},
+        BuildCase{"short_sps", annexB({{0x67, 0x42}, kPps}), android::ERROR_MALFORMED, {},
+                  "Seq parameter set malformed"},
         BuildCase{"inconsistent_levels", annexB({kSps, kSpsOtherLevel, kPps}),
-                  android::ERROR_MALFORMED, {}}),
+                  android::ERROR_MALFORMED, {},
+                  "Inconsistent profile/level found in seq parameter sets"}),
     [](const ::testing::TestParamInfo<BuildCase>& info) { return info.param.name; });
 
 }  // namespace

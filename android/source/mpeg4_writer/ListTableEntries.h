@@ -34,7 +34,7 @@ public:
         uint32_t nEntries = mTotalNumTableEntries % mElementCapacity;
         uint32_t nValues = mNumValuesInCurrEntry % mEntryCapacity;
         if (nEntries == 0 && nValues == 0) {
-            mBlocks.emplace_back(new TYPE[mElementCapacity * mEntryCapacity]);
+            mBlocks.push_back(std::make_unique<TYPE[]>(mElementCapacity * mEntryCapacity));
         }
         uint32_t pos = nEntries * mEntryCapacity + nValues;
         mBlocks.back()[pos] = value;

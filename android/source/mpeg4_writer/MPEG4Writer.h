@@ -176,10 +176,10 @@ private:
     size_t makeNalLengthPrefix(size_t length, uint8_t* prefix);
 
     // Writer thread and chunk interleaving.
-    status_t startWriterThread();
-    void stopWriterThread();
+    status_t startWriterThread() EXCLUDES(mLock);
+    void stopWriterThread() EXCLUDES(mLock);
     static void* ThreadWrapper(void* me);
-    void threadFunc();
+    void threadFunc() EXCLUDES(mLock);
     void bufferChunk(Chunk&& chunk) EXCLUDES(mLock);
     bool findChunkToWrite(Chunk* chunk) REQUIRES(mLock);
     void writeChunkToFile(Chunk* chunk);
