@@ -7,62 +7,7 @@
 #include <media/stagefright/MediaBuffer.h>
 
 #include "RecordHelper.h"
-#include "mpeg4_writer/MPEG4WriterTrack.h"
-
-namespace qor {
-
-// Reaches the writer's chunk queues without running its threads.
-class MPEG4WriterTestPeer {
-public:
-    explicit MPEG4WriterTestPeer(MPEG4Writer* writer) : mWriter(writer) {
-        for (MPEG4Writer::Track* track : mWriter->mTracks) {
-            MPEG4Writer::ChunkInfo info;
-            info.mTrack = track;
-            mWriter->mChunkQueues.push_back(info);
-        }
-    }
-    void queue(size_t trackIndex, int64_t timeUs, const std::vector<wtest::Bytes>& samples) {
-        std::list<android::MediaBuffer*> buffers;
-        for (const wtest::Bytes& s : samples) {
-            android::MediaBuffer* b = new android::MediaBuffer(s.size());
-            memcpy(b->data(), s.data(), s.size());
-            buffers.push_back(b);
-        }
-        mWriter->bufferChunk(MPEG4Writer::Chunk(track(trackIndex), timeUs, std::move(buffers)));
-    }
-    // Pops the next chunk the writer thread would write: (track, time).
-    bool next(size_t* trackIndex, int64_t* timeUs) {
-        MPEG4Writer::Chunk chunk;
-        android::Mutex::Autolock l(mWriter->mLock);
-        if (!mWriter->findChunkToWrite(&chunk)) return false;
-        *trackIndex = indexOf(chunk.mTrack);
-        *timeUs = chunk.mTimeStampUs;
-        mWriter->writeChunkToFile(&chunk);
-        return true;
-    }
-    void writeAllChunks() {
-        android::Mutex::Autolock l(mWriter->mLock);
-        mWriter->writeAllChunks();
-    }
-
-private:
-    MPEG4Writer::Track* track(size_t index) {
-        auto it = mWriter->mTracks.begin();
-        std::advance(it, index);
-        return *it;
-    }
-    size_t indexOf(MPEG4Writer::Track* t) {
-        size_t i = 0;
-        for (MPEG4Writer::Track* x : mWriter->mTracks) {
-            if (x == t) return i;
-            ++i;
-        }
-        return SIZE_MAX;
-    }
-    MPEG4Writer* mWriter;
-};
-
-}  // namespace qor
+#include "WriterTestPeer.h"
 
 namespace wtest {
 namespace {
@@ -81,6 +26,7 @@ TEST(WriterInterleave, EarliestHeadChunkFirstAndTiesToTheFirstTrack) {
     ASSERT_EQ(0, writer->addSource(audio));
     ASSERT_EQ(0, writer->addSource(video));
     qor::MPEG4WriterTestPeer peer(writer.get());
+    peer.openQueues();
 
     const QueuedChunk queued[] = {
         {0, 1000, 0xA1}, {0, 2000, 0xA2}, {0, 3000, 0xA3},

@@ -1,26 +1,29 @@
-// AVC decoder configuration record (avcC body) from the encoder's codec
-// configuration buffer: start-code delimited SPS and PPS are parsed and
-// rebuilt; a buffer that already is a record is taken as it is.
+// AVC decoder configuration record from the encoder's codec configuration.
 #define LOG_TAG "MPEG4Writer"
 
+#include "mpeg4_writer/AvcDecoderConfigRecord.h"
+
 #include <string.h>
+
+#include <list>
 
 #include <media/stagefright/MediaErrors.h>
 #include <media/stagefright/foundation/ADebug.h>
 #include <utils/Log.h>
 
-#include "mpeg4_writer/MPEG4WriterTrack.h"
-
 namespace qor {
 
 using android::ERROR_MALFORMED;
 using android::OK;
+using android::status_t;
 
 namespace {
 
 const uint8_t kNalUnitTypeSeqParamSet = 0x07;
 const uint8_t kNalUnitTypePicParamSet = 0x08;
 const size_t kMaxParamSetLength = 0xFFFF;  // the record stores 2-byte lengths
+// A record holds at least the header, one SPS and one PPS.
+const size_t kMinRecordSize = 11;
 
 bool isStartCode(const uint8_t* data) { return !memcmp(data, "\x00\x00\x00\x01", 4); }
 
@@ -36,41 +39,66 @@ const uint8_t* findNextStartCode(const uint8_t* data, size_t length) {
     return nextStartCode;
 }
 
-}  // namespace
+struct ParamSet {
+    uint16_t length;
+    const uint8_t* data;  // points into the parsed buffer
+};
 
-const uint8_t* MPEG4Writer::Track::parseParamSet(const uint8_t* data, size_t length, int type,
-                                                 size_t* paramSetLen) {
+// Collects the SPS and PPS of a start-code delimited buffer.
+class ParamSetParser {
+public:
+    status_t parse(const uint8_t* data, size_t size);
+    void appendRecord(std::vector<uint8_t>* record) const;
+
+private:
+    const uint8_t* parseParamSet(const uint8_t* data, size_t length, int type);
+    bool checkSequenceSet(const uint8_t* data, size_t length);
+    status_t checkCounts() const;
+    static void appendSets(const std::list<ParamSet>& sets, std::vector<uint8_t>* record);
+
+    std::list<ParamSet> mSpsList;
+    std::list<ParamSet> mPpsList;
+    uint8_t mProfileIdc = 0;
+    uint8_t mProfileCompatible = 0;
+    uint8_t mLevelIdc = 0;
+};
+
+bool ParamSetParser::checkSequenceSet(const uint8_t* data, size_t length) {
+    if (length < 4) {
+        ALOGE("Seq parameter set malformed");
+        return false;
+    }
+    if (mSpsList.empty()) {
+        mProfileIdc = data[1];
+        mProfileCompatible = data[2];
+        mLevelIdc = data[3];
+        ALOGI("paramSetLen %u mProfileIdc %u mProfileCompatible %u mLevelIdc %u",
+              (unsigned)length, mProfileIdc, mProfileCompatible, mLevelIdc);
+    } else if (mProfileIdc != data[1] || mProfileCompatible != data[2] ||
+               mLevelIdc != data[3]) {
+        ALOGE("Inconsistent profile/level found in seq parameter sets");
+        return false;
+    }
+    return true;
+}
+
+// The set starting at `data` (after its start code); returns where the next
+// one starts, or null when the set is malformed.
+const uint8_t* ParamSetParser::parseParamSet(const uint8_t* data, size_t length, int type) {
     CHECK(type == kNalUnitTypeSeqParamSet || type == kNalUnitTypePicParamSet);
-
     const uint8_t* nextStartCode = findNextStartCode(data, length);
-    *paramSetLen = nextStartCode - data;
-    if (*paramSetLen == 0) {
+    size_t paramSetLen = nextStartCode - data;
+    if (paramSetLen == 0) {
         ALOGE("Param set is malformed, since its length is 0");
         return NULL;
     }
-    if (*paramSetLen > kMaxParamSetLength) {
-        ALOGE("Param set is too long: %zu bytes", *paramSetLen);
+    if (paramSetLen > kMaxParamSetLength) {
+        ALOGE("Param set is too long: %zu bytes", paramSetLen);
         return NULL;
     }
-
-    AVCParamSet paramSet((uint16_t)*paramSetLen, data);
+    ParamSet paramSet{(uint16_t)paramSetLen, data};
     if (type == kNalUnitTypeSeqParamSet) {
-        if (*paramSetLen < 4) {
-            ALOGE("Seq parameter set malformed");
-            return NULL;
-        }
-        if (mSpsList.empty()) {
-            mProfileIdc = data[1];
-            mProfileCompatible = data[2];
-            mLevelIdc = data[3];
-            ALOGI("paramSetLen %u mProfileIdc %u mProfileCompatible %u mLevelIdc %u",
-                  (unsigned)*paramSetLen, mProfileIdc, mProfileCompatible, mLevelIdc);
-        } else {
-            if (mProfileIdc != data[1] || mProfileCompatible != data[2] || mLevelIdc != data[3]) {
-                ALOGE("Inconsistent profile/level found in seq parameter sets");
-                return NULL;
-            }
-        }
+        if (!checkSequenceSet(data, paramSetLen)) return NULL;
         mSpsList.push_back(paramSet);
     } else {
         mPpsList.push_back(paramSet);
@@ -78,29 +106,15 @@ const uint8_t* MPEG4Writer::Track::parseParamSet(const uint8_t* data, size_t len
     return nextStartCode;
 }
 
-status_t MPEG4Writer::Track::copyAVCCodecSpecificData(const uint8_t* data, size_t size) {
-    // A record holds at least the header, one SPS and one PPS.
-    if (size < 11) {
-        ALOGE("Codec specific data length too short: %zu", size);
-        return ERROR_MALFORMED;
-    }
-    mCodecSpecificDataSize = size;
-    mCodecSpecificData = new uint8_t[size];
-    memcpy(mCodecSpecificData, data, size);
-    return OK;
-}
-
-status_t MPEG4Writer::Track::parseAVCCodecSpecificData(const uint8_t* data, size_t size) {
+status_t ParamSetParser::parse(const uint8_t* data, size_t size) {
     // Data starts with a start code; SPS and PPS are separated by start codes.
     bool gotSps = false;
     bool gotPps = false;
     const uint8_t* tmp = data;
-    const uint8_t* nextStartCode = data;
     size_t bytesLeft = size;
-    size_t paramSetLen = 0;
-    mCodecSpecificDataSize = 0;
     while (bytesLeft > 4 && isStartCode(tmp)) {
         int type = tmp[4] & 0x1F;
+        const uint8_t* nextStartCode;
         if (type == kNalUnitTypeSeqParamSet) {
             if (gotPps) {
                 ALOGE("SPS must come before PPS, comming type is 0x7(NalUnitTypeSeqParamSet)");
@@ -123,96 +137,78 @@ status_t MPEG4Writer::Track::parseAVCCodecSpecificData(const uint8_t* data, size
             tmp = nextStartCode;
             continue;
         }
-
-        nextStartCode = parseParamSet(tmp + 4, bytesLeft - 4, type, &paramSetLen);
+        nextStartCode = parseParamSet(tmp + 4, bytesLeft - 4, type);
         if (nextStartCode == NULL) return ERROR_MALFORMED;
-        mCodecSpecificDataSize += (2 + paramSetLen);
         bytesLeft -= nextStartCode - tmp;
         tmp = nextStartCode;
         gotSps = true;
     }
+    return checkCounts();
+}
 
-    {
-        // Check on the number of seq parameter sets
-        size_t nSeqParamSets = mSpsList.size();
-        if (nSeqParamSets == 0) {
-            ALOGE("Cound not find sequence parameter set");
-            return ERROR_MALFORMED;
-        }
-        if (nSeqParamSets > 0x1F) {
-            ALOGE("Too many seq parameter sets (%zu) found", nSeqParamSets);
-            return ERROR_MALFORMED;
-        }
+status_t ParamSetParser::checkCounts() const {
+    size_t nSeqParamSets = mSpsList.size();
+    if (nSeqParamSets == 0) {
+        ALOGE("Cound not find sequence parameter set");
+        return ERROR_MALFORMED;
     }
-    {
-        // Check on the number of pic parameter sets
-        size_t nPicParamSets = mPpsList.size();
-        if (nPicParamSets == 0) {
-            ALOGE("Cound not find picture parameter set");
-            return ERROR_MALFORMED;
-        }
-        if (nPicParamSets > 0xFF) {
-            ALOGE("Too many pic parameter sets (%zu) found", nPicParamSets);
-            return ERROR_MALFORMED;
-        }
+    if (nSeqParamSets > 0x1F) {
+        ALOGE("Too many seq parameter sets (%zu) found", nSeqParamSets);
+        return ERROR_MALFORMED;
+    }
+    size_t nPicParamSets = mPpsList.size();
+    if (nPicParamSets == 0) {
+        ALOGE("Cound not find picture parameter set");
+        return ERROR_MALFORMED;
+    }
+    if (nPicParamSets > 0xFF) {
+        ALOGE("Too many pic parameter sets (%zu) found", nPicParamSets);
+        return ERROR_MALFORMED;
     }
     return OK;
 }
 
-status_t MPEG4Writer::Track::makeAVCCodecSpecificData(const uint8_t* data, size_t size) {
-    if (mCodecSpecificData != NULL) {
-        ALOGE("Already have codec specific data");
-        return ERROR_MALFORMED;
+void ParamSetParser::appendSets(const std::list<ParamSet>& sets, std::vector<uint8_t>* record) {
+    for (const ParamSet& set : sets) {
+        record->push_back((uint8_t)(set.length >> 8));
+        record->push_back((uint8_t)(set.length & 0xFF));
+        record->insert(record->end(), set.data, set.data + set.length);
     }
+}
+
+void ParamSetParser::appendRecord(std::vector<uint8_t>* record) const {
+    record->push_back(1);  // version
+    record->push_back(mProfileIdc);
+    record->push_back(mProfileCompatible);
+    record->push_back(mLevelIdc);
+    record->push_back(0xFF);  // six 1 bits, then the NAL length size minus one
+    record->push_back((uint8_t)(0xE0 | mSpsList.size()));  // three 1 bits, SPS count
+    appendSets(mSpsList, record);
+    record->push_back((uint8_t)mPpsList.size());
+    appendSets(mPpsList, record);
+}
+
+}  // namespace
+
+status_t buildAvcDecoderConfigRecord(const uint8_t* data, size_t size,
+                                     std::vector<uint8_t>* record) {
     if (size < 4) {
         ALOGE("Codec specific data length too short: %zu", size);
         return ERROR_MALFORMED;
     }
-
-    // Data is in the form of an AVC decoder configuration record already.
-    if (!isStartCode(data)) return copyAVCCodecSpecificData(data, size);
-
-    if (parseAVCCodecSpecificData(data, size) != OK) {
-        mSpsList.clear();
-        mPpsList.clear();
-        return ERROR_MALFORMED;
+    if (!isStartCode(data)) {
+        // Data is in the form of an AVC decoder configuration record already.
+        if (size < kMinRecordSize) {
+            ALOGE("Codec specific data length too short: %zu", size);
+            return ERROR_MALFORMED;
+        }
+        record->assign(data, data + size);
+        return OK;
     }
-
-    // ISO/IEC 14496-15: AVC decoder configuration record
-    mCodecSpecificDataSize += 7;
-    uint8_t* header = new uint8_t[mCodecSpecificDataSize];
-    mCodecSpecificData = header;
-    header[0] = 1;                   // version
-    header[1] = mProfileIdc;         // profile indication
-    header[2] = mProfileCompatible;  // profile compatibility
-    header[3] = mLevelIdc;
-
-    // Six 1 bits, then the NAL length size minus one.
-    header[4] = mOwner->useNalLengthFour() ? 0xFF : 0xFD;
-
-    // Three 1 bits, then the SPS count.
-    header[5] = 0xE0 | (uint8_t)mSpsList.size();
-    header += 6;
-    for (const AVCParamSet& set : mSpsList) {
-        header[0] = set.mLength >> 8;
-        header[1] = set.mLength & 0xFF;
-        memcpy(&header[2], set.mData, set.mLength);
-        header += (2 + set.mLength);
-    }
-
-    // PPS count.
-    header[0] = (uint8_t)mPpsList.size();
-    header += 1;
-    for (const AVCParamSet& set : mPpsList) {
-        header[0] = set.mLength >> 8;
-        header[1] = set.mLength & 0xFF;
-        memcpy(&header[2], set.mData, set.mLength);
-        header += (2 + set.mLength);
-    }
-
-    // The sets point into the encoder's buffer, which goes back now.
-    mSpsList.clear();
-    mPpsList.clear();
+    ParamSetParser parser;
+    if (parser.parse(data, size) != OK) return ERROR_MALFORMED;
+    record->clear();
+    parser.appendRecord(record);
     return OK;
 }
 

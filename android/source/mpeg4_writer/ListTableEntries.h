@@ -8,7 +8,7 @@
 
 #include <stdint.h>
 
-#include <new>
+#include <memory>
 #include <vector>
 
 #include <media/stagefright/foundation/ADebug.h>
@@ -22,14 +22,9 @@ public:
         : mElementCapacity(elementCapacity),
           mEntryCapacity(entryCapacity),
           mTotalNumTableEntries(0),
-          mNumValuesInCurrEntry(0),
-          mCurrTableEntriesElement(nullptr) {
+          mNumValuesInCurrEntry(0) {
         CHECK_GT(mElementCapacity, 0u);
         CHECK_GT(mEntryCapacity, 0u);
-    }
-
-    ~ListTableEntries() {
-        for (TYPE* block : mTableEntryList) delete[] block;
     }
 
     // Adds one value of the entry being filled; the value must already be
@@ -39,23 +34,15 @@ public:
         uint32_t nEntries = mTotalNumTableEntries % mElementCapacity;
         uint32_t nValues = mNumValuesInCurrEntry % mEntryCapacity;
         if (nEntries == 0 && nValues == 0) {
-            mCurrTableEntriesElement = new (std::nothrow) TYPE[mElementCapacity * mEntryCapacity];
-            CHECK(mCurrTableEntriesElement != NULL);
-            mTableEntryList.push_back(mCurrTableEntriesElement);
+            mBlocks.push_back(std::make_unique<TYPE[]>(mElementCapacity * mEntryCapacity));
         }
         uint32_t pos = nEntries * mEntryCapacity + nValues;
-        mCurrTableEntriesElement[pos] = value;
+        mBlocks.back()[pos] = value;
         ++mNumValuesInCurrEntry;
         if ((mNumValuesInCurrEntry % mEntryCapacity) == 0) {
             ++mTotalNumTableEntries;
             mNumValuesInCurrEntry = 0;
         }
-    }
-
-    // Overwrites value number `pos`, counted over the whole table.
-    void set(const TYPE& value, uint32_t pos) {
-        CHECK_LT(pos, mTotalNumTableEntries * mEntryCapacity);
-        *locate(pos) = value;
     }
 
     bool get(TYPE& value, uint32_t pos) const {
@@ -67,43 +54,55 @@ public:
     uint32_t count() const { return mTotalNumTableEntries; }
 
     // Writes the entry count, then every entry, through the writer's
-    // primitives (so the bytes land in the moov buffer or the file).
+    // primitives.
     template <typename WRITER>
     void write(WRITER* writer) const {
         CHECK_EQ(mNumValuesInCurrEntry % mEntryCapacity, 0u);
         uint32_t nEntries = mTotalNumTableEntries;
         writer->writeInt32(nEntries);
-        for (TYPE* block : mTableEntryList) {
+        for (const std::unique_ptr<TYPE[]>& block : mBlocks) {
             CHECK_GT(nEntries, 0u);
             if (nEntries >= mElementCapacity) {
-                writer->write(block, sizeof(TYPE) * mElementCapacity * mEntryCapacity);
+                writer->write(block.get(), sizeof(TYPE) * mElementCapacity * mEntryCapacity);
                 nEntries -= mElementCapacity;
             } else {
-                writer->write(block, sizeof(TYPE) * nEntries * mEntryCapacity);
+                writer->write(block.get(), sizeof(TYPE) * nEntries * mEntryCapacity);
                 break;
             }
         }
     }
 
+    // Like write(), with every value passed through `change(pos, value)`
+    // on the way out; the table itself stays as it is.
+    template <typename WRITER, typename CHANGE>
+    void writeChanged(WRITER* writer, CHANGE change) const {
+        CHECK_EQ(mNumValuesInCurrEntry % mEntryCapacity, 0u);
+        writer->writeInt32(mTotalNumTableEntries);
+        const uint32_t nValues = mTotalNumTableEntries * mEntryCapacity;
+        for (uint32_t pos = 0; pos < nValues; ++pos) {
+            TYPE value = change(pos, *locate(pos));
+            writer->write(&value, sizeof(TYPE));
+        }
+    }
+
     // Bytes held in blocks (allocated capacity).
     size_t allocatedBytes() const {
-        return mTableEntryList.size() * sizeof(TYPE) * mElementCapacity * mEntryCapacity;
+        return mBlocks.size() * sizeof(TYPE) * mElementCapacity * mEntryCapacity;
     }
 
 private:
     TYPE* locate(uint32_t pos) const {
         uint32_t perBlock = mElementCapacity * mEntryCapacity;
         uint32_t blockIndex = pos / perBlock;
-        CHECK_LT(blockIndex, (uint32_t)mTableEntryList.size());
-        return mTableEntryList[blockIndex] + (pos % perBlock);
+        CHECK_LT(blockIndex, (uint32_t)mBlocks.size());
+        return mBlocks[blockIndex].get() + (pos % perBlock);
     }
 
     uint32_t mElementCapacity;
     uint32_t mEntryCapacity;
     uint32_t mTotalNumTableEntries;
     uint32_t mNumValuesInCurrEntry;
-    TYPE* mCurrTableEntriesElement;
-    std::vector<TYPE*> mTableEntryList;
+    std::vector<std::unique_ptr<TYPE[]>> mBlocks;
 
     ListTableEntries(const ListTableEntries&) = delete;
     ListTableEntries& operator=(const ListTableEntries&) = delete;

@@ -3,11 +3,7 @@
 
 #include "mpeg4_writer/MPEG4Writer.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <inttypes.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 #include <unistd.h>
@@ -34,18 +30,34 @@ const int64_t kMaxMoovBoxSize = 405000;
 
 MPEG4Writer::MPEG4Writer(const char* filename) {
     init();
-    mFd = open(filename, O_CREAT | O_LARGEFILE | O_TRUNC | O_RDWR, S_IRUSR | S_IWUSR);
-    if (mFd >= 0) mInitStatus = OK;
+    int fd = FileByteSink::openFile(filename);
+    if (fd >= 0) {
+        mFile = std::make_unique<FileByteSink>(fd);
+        mBoxWriter.setSink(mFile.get());
+        mInitStatus = OK;
+    }
 }
 
 MPEG4Writer::MPEG4Writer(int fd) {
     init();
-    mFd = dup(fd);
-    if (mFd >= 0) mInitStatus = OK;
+    int ownFd = dup(fd);
+    if (ownFd >= 0) {
+        mFile = std::make_unique<FileByteSink>(ownFd);
+        mBoxWriter.setSink(mFile.get());
+        mInitStatus = OK;
+    }
+}
+
+MPEG4Writer::MPEG4Writer(std::unique_ptr<IByteSink> sink) {
+    init();
+    mFile = std::move(sink);
+    if (mFile) {
+        mBoxWriter.setSink(mFile.get());
+        mInitStatus = OK;
+    }
 }
 
 void MPEG4Writer::init() {
-    mFd = -1;
     mInitStatus = android::NO_INIT;
     mRealTimeRecording = true;
     mNalLengthFour = true;
@@ -54,32 +66,25 @@ void MPEG4Writer::init() {
     mPaused = false;
     mStarted = false;
     mWriterThreadRunning = false;
-    mWriteOffset = 0;
     mMdatStart = 0;
-    mMoovBoxBuffer = nullptr;
-    mMoovBoxBufferOffset = 0;
-    mMoovInMemory = false;
     mFreeBoxStart = 0;
     mStreamable = false;
     mEstimatedMoovBoxSize = 0;
     mInterleaveDuration = 1000000;
     mTimeScale = -1;
-    mEarliestStartTimeUs = -1;
     mLatitude = 0;
     mLongitude = 0;
     mHasGeoData = false;
     mStartTimeOffsetMs = -1;
-    mIoStatus = OK;
+    android::Mutex::Autolock l(mLock);
+    mEarliestStartTimeUs = -1;
     mDone = false;
     mDriftTimeUs = 0;
 }
 
 MPEG4Writer::~MPEG4Writer() {
     reset();
-    while (!mTracks.empty()) {
-        delete mTracks.front();
-        mTracks.pop_front();
-    }
+    mTracks.clear();
 }
 
 status_t MPEG4Writer::dump(int fd, const std::vector<android::String8>& args) {
@@ -91,7 +96,7 @@ status_t MPEG4Writer::dump(int fd, const std::vector<android::String8>& args) {
     snprintf(buffer, SIZE, "     mStarted: %s\n", mStarted ? "true" : "false");
     result.append(buffer);
     ::write(fd, result.string(), result.size());
-    for (Track* track : mTracks) track->dump(fd, args);
+    for (const std::unique_ptr<Track>& track : mTracks) track->dump(fd, args);
     return OK;
 }
 
@@ -116,13 +121,13 @@ status_t MPEG4Writer::addSource(const sp<android::MediaSource>& source) {
         ALOGE("Track (%s) other than video or audio is not supported", mime);
         return android::ERROR_UNSUPPORTED;
     }
-    for (Track* track : mTracks) {
+    for (const std::unique_ptr<Track>& track : mTracks) {
         if (track->isAudio() == isAudio) {
             ALOGE("%s track already exists", isAudio ? "Audio" : "Video");
             return android::ERROR_UNSUPPORTED;
         }
     }
-    mTracks.push_back(new Track(this, source, mTracks.size() + 1));
+    mTracks.push_back(std::make_unique<Track>(this, source, mTracks.size() + 1));
     return OK;
 }
 
@@ -142,17 +147,17 @@ status_t MPEG4Writer::startTracks(MetaData* params) {
 }
 
 void MPEG4Writer::writeFtyp(MetaData* param) {
-    beginBox("ftyp");
+    mBoxWriter.beginBox("ftyp");
     int32_t fileType;
     if (param && param->findInt32(android::kKeyFileType, &fileType) && fileType != 2) {
-        writeFourcc("3gp4");
+        mBoxWriter.writeFourcc("3gp4");
     } else {
-        writeFourcc("isom");
+        mBoxWriter.writeFourcc("isom");
     }
-    writeInt32(0);
-    writeFourcc("isom");
-    writeFourcc("3gp4");
-    endBox();
+    mBoxWriter.writeInt32(0);
+    mBoxWriter.writeFourcc("isom");
+    mBoxWriter.writeFourcc("3gp4");
+    mBoxWriter.endBox();
 }
 
 int64_t MPEG4Writer::estimateMoovBoxSize(int32_t bitRate) {
@@ -178,9 +183,7 @@ int64_t MPEG4Writer::estimateMoovBoxSize(int32_t bitRate) {
     return size * (m32BitFileOffset ? 1 : 2);
 }
 
-status_t MPEG4Writer::start(MetaData* param) {
-    if (mInitStatus != OK) return android::UNKNOWN_ERROR;
-
+void MPEG4Writer::readStartParams(MetaData* param) {
     if (mMaxFileSizeLimitBytes != 0) mFileSizeLimitRequested = true;
 
     int32_t use64BitOffset;
@@ -209,7 +212,50 @@ status_t MPEG4Writer::start(MetaData* param) {
     if (param && param->findInt32(android::kKeyRealTimeRecording, &isRealTimeRecording)) {
         mRealTimeRecording = isRealTimeRecording != 0;
     }
+}
 
+// ftyp, the moov reservation (a free box) when the file is streamable, and
+// the header of mdat, whose size is filled in at stop.
+void MPEG4Writer::beginFile(MetaData* param) {
+    if (!param || !param->findInt32(android::kKeyTimeScale, &mTimeScale)) {
+        mTimeScale = 1000;
+    }
+    CHECK_GT(mTimeScale, 0);
+    mStreamable = mMaxFileSizeLimitBytes >= kMinStreamableFileSizeInBytes;
+
+    writeFtyp(param);
+    mFreeBoxStart = fileOffset();
+    reserveMoovSpace(param);
+
+    mFile->seek(mMdatStart);
+    if (m32BitFileOffset) {
+        mFile->write("????mdat", 8);
+    } else {
+        mFile->write("\x00\x00\x00\x01mdat????????", 16);
+    }
+}
+
+void MPEG4Writer::reserveMoovSpace(MetaData* param) {
+    if (mEstimatedMoovBoxSize == 0) {
+        int32_t bitRate = -1;
+        if (param) param->findInt32(android::kKeyBitRate, &bitRate);
+        mEstimatedMoovBoxSize = estimateMoovBoxSize(bitRate);
+    }
+    CHECK_GE(mEstimatedMoovBoxSize, 8);
+    if (mStreamable) {
+        // Only the header of the reserved free box is written now.
+        mFile->seek(mFreeBoxStart);
+        mBoxWriter.writeInt32((int32_t)mEstimatedMoovBoxSize);
+        mFile->write("free", 4);
+        mMdatStart = mFreeBoxStart + mEstimatedMoovBoxSize;
+    } else {
+        mMdatStart = fileOffset();
+    }
+}
+
+status_t MPEG4Writer::start(MetaData* param) {
+    if (mInitStatus != OK) return android::UNKNOWN_ERROR;
+    readStartParams(param);
     if (mStarted) {
         // Resume. The earliest start time of the recording stays: the tracks
         // report a start time only with their first sample, so resetting it
@@ -224,45 +270,7 @@ status_t MPEG4Writer::start(MetaData* param) {
         android::Mutex::Autolock l(mLock);
         mEarliestStartTimeUs = -1;
     }
-
-    if (!param || !param->findInt32(android::kKeyTimeScale, &mTimeScale)) {
-        mTimeScale = 1000;
-    }
-    CHECK_GT(mTimeScale, 0);
-
-    mStreamable = mMaxFileSizeLimitBytes >= kMinStreamableFileSizeInBytes;
-
-    mMoovInMemory = false;
-    free(mMoovBoxBuffer);
-    mMoovBoxBuffer = nullptr;
-    mMoovBoxBufferOffset = 0;
-
-    writeFtyp(param);
-    mFreeBoxStart = mWriteOffset;
-
-    if (mEstimatedMoovBoxSize == 0) {
-        int32_t bitRate = -1;
-        if (param) param->findInt32(android::kKeyBitRate, &bitRate);
-        mEstimatedMoovBoxSize = estimateMoovBoxSize(bitRate);
-    }
-    CHECK_GE(mEstimatedMoovBoxSize, 8);
-    if (mStreamable) {
-        // Only the header of the reserved free box is written now.
-        seekFile(mFreeBoxStart);
-        writeInt32((int32_t)mEstimatedMoovBoxSize);
-        write("free", 4);
-        mMdatStart = mFreeBoxStart + mEstimatedMoovBoxSize;
-    } else {
-        mMdatStart = mWriteOffset;
-    }
-
-    mWriteOffset = mMdatStart;
-    seekFile(mWriteOffset);
-    if (m32BitFileOffset) {
-        write("????mdat", 8);
-    } else {
-        write("\x00\x00\x00\x01mdat????????", 16);
-    }
+    beginFile(param);
 
     status_t err = startWriterThread();
     if (err != OK) return err;
@@ -276,7 +284,7 @@ status_t MPEG4Writer::pause() {
     if (mInitStatus != OK) return OK;
     mPaused = true;
     status_t err = OK;
-    for (Track* track : mTracks) {
+    for (const std::unique_ptr<Track>& track : mTracks) {
         status_t status = track->pause();
         if (status != OK) err = status;
     }
@@ -286,95 +294,102 @@ status_t MPEG4Writer::pause() {
 status_t MPEG4Writer::stop() { return reset(); }
 
 void MPEG4Writer::release() {
-    close(mFd);
-    mFd = -1;
+    mFile->close();
     mInitStatus = android::NO_INIT;
     mStarted = false;
 }
 
 void MPEG4Writer::patchMdatSize() {
-    int64_t size = mWriteOffset - mMdatStart;
+    const int64_t end = fileOffset();
+    int64_t size = end - mMdatStart;
     if (m32BitFileOffset) {
-        seekFile(mMdatStart);
-        uint32_t be = htonl((uint32_t)size);
-        writeToFile(&be, 4);
+        mFile->seek(mMdatStart);
+        mBoxWriter.writeInt32((int32_t)size);
     } else {
-        seekFile(mMdatStart + 8);
-        uint64_t be = ((uint64_t)htonl((uint32_t)((uint64_t)size >> 32))) |
-                      ((uint64_t)htonl((uint32_t)size) << 32);
-        writeToFile(&be, 8);
+        mFile->seek(mMdatStart + 8);
+        mBoxWriter.writeInt64(size);
     }
-    seekFile(mWriteOffset);
+    mFile->seek(end);
+}
+
+status_t MPEG4Writer::stopTracks(int64_t* maxDurationUs) {
+    status_t err = OK;
+    *maxDurationUs = 0;
+    int64_t minDurationUs = 0x7FFFFFFFFFFFFFFFLL;
+    for (const std::unique_ptr<Track>& track : mTracks) {
+        status_t status = track->stop();
+        if (err == OK && status != OK) err = status;
+        int64_t durationUs = track->getDurationUs();
+        if (durationUs > *maxDurationUs) *maxDurationUs = durationUs;
+        if (durationUs < minDurationUs) minDurationUs = durationUs;
+    }
+    if (mTracks.size() > 1) {
+        ALOGD("Duration from tracks range is [%lld, %lld] us", (long long)minDurationUs,
+              (long long)*maxDurationUs);
+    }
+    return err;
+}
+
+int64_t MPEG4Writer::maxTrackDurationUs() const {
+    int64_t maxDurationUs = 0;
+    for (const std::unique_ptr<Track>& track : mTracks) {
+        if (track->getDurationUs() > maxDurationUs) maxDurationUs = track->getDurationUs();
+    }
+    return maxDurationUs;
+}
+
+void MPEG4Writer::buildMoov(int64_t durationUs, uint64_t now, MemoryByteSink* moov) {
+    mBoxWriter.setSink(moov);
+    writeMoovBox(durationUs, now);
+    mBoxWriter.setSink(mFile.get());
+}
+
+void MPEG4Writer::placeMoov(const std::vector<uint8_t>& moov) {
+    const int64_t size = (int64_t)moov.size();
+    if (mStreamable && size + 8 <= mEstimatedMoovBoxSize) {
+        // The whole moov fits: it goes into the reservation, followed by a
+        // free box that fills the rest.
+        mFile->seek(mFreeBoxStart);
+        mFile->write(moov.data(), moov.size());
+        mBoxWriter.writeInt32((int32_t)(mEstimatedMoovBoxSize - size));
+        mFile->write("free", 4);
+        return;
+    }
+    ALOGI("The mp4 file will not be streamable.");
+    mFile->write(moov.data(), moov.size());
 }
 
 status_t MPEG4Writer::reset() {
     if (mInitStatus != OK) return OK;
     if (!mWriterThreadRunning || !mStarted) {
         if (mWriterThreadRunning) stopWriterThread();
-        status_t ioErr = mIoStatus.load();
+        status_t ioErr = ioStatus();
         release();
         return ioErr;
     }
 
-    status_t err = OK;
     int64_t maxDurationUs = 0;
-    int64_t minDurationUs = 0x7FFFFFFFFFFFFFFFLL;
-    for (Track* track : mTracks) {
-        status_t status = track->stop();
-        if (err == OK && status != OK) err = status;
-        int64_t durationUs = track->getDurationUs();
-        if (durationUs > maxDurationUs) maxDurationUs = durationUs;
-        if (durationUs < minDurationUs) minDurationUs = durationUs;
-    }
-    if (mTracks.size() > 1) {
-        ALOGD("Duration from tracks range is [%lld, %lld] us", (long long)minDurationUs,
-              (long long)maxDurationUs);
-    }
-
+    status_t err = stopTracks(&maxDurationUs);
     stopWriterThread();
 
-    if (err == OK) err = mIoStatus.load();
+    if (err == OK) err = ioStatus();
     if (err != OK) {
         release();
         return err;
     }
 
     patchMdatSize();
+    MemoryByteSink moov;
+    buildMoov(maxDurationUs, mpeg4Time(), &moov);
+    placeMoov(moov.bytes());
 
-    mMoovBoxBufferOffset = 0;
-    mMoovInMemory = mStreamable;
-    if (mMoovInMemory) {
-        mMoovBoxBuffer = (uint8_t*)malloc(mEstimatedMoovBoxSize);
-        CHECK(mMoovBoxBuffer != NULL);
-    }
-    writeMoovBox(maxDurationUs);
-
-    if (mMoovInMemory) {
-        // The whole moov fitted: put it into the reservation, followed by a
-        // free box that fills the rest.
-        mMoovInMemory = false;
-        CHECK_LE(mMoovBoxBufferOffset + 8, mEstimatedMoovBoxSize);
-        seekFile(mFreeBoxStart);
-        mWriteOffset = mFreeBoxStart;
-        write(mMoovBoxBuffer, mMoovBoxBufferOffset);
-        writeInt32((int32_t)(mEstimatedMoovBoxSize - mMoovBoxBufferOffset));
-        write("free", 4);
-    } else {
-        ALOGI("The mp4 file will not be streamable.");
-    }
-
-    free(mMoovBoxBuffer);
-    mMoovBoxBuffer = nullptr;
-    mMoovBoxBufferOffset = 0;
-    CHECK(mBoxes.empty());
-
-    err = mIoStatus.load();
+    err = ioStatus();
     release();
     return err;
 }
 
 bool MPEG4Writer::reachedEOS() {
-    for (Track* track : mTracks) {
+    for (const std::unique_ptr<Track>& track : mTracks) {
         if (!track->reachedEOS()) return false;
     }
     return true;
@@ -424,7 +439,9 @@ void MPEG4Writer::setDriftTimeUs(int64_t driftTimeUs) {
 bool MPEG4Writer::exceedsFileSizeLimit() {
     if (mMaxFileSizeLimitBytes == 0) return false;
     int64_t nTotalBytesEstimate = mEstimatedMoovBoxSize;
-    for (Track* track : mTracks) nTotalBytesEstimate += track->getEstimatedTrackSizeBytes();
+    for (const std::unique_ptr<Track>& track : mTracks) {
+        nTotalBytesEstimate += track->getEstimatedTrackSizeBytes();
+    }
     if (!mStreamable) {
         // Add 1024 bytes as error tolerance.
         return nTotalBytesEstimate + 1024 >= mMaxFileSizeLimitBytes;
@@ -435,7 +452,7 @@ bool MPEG4Writer::exceedsFileSizeLimit() {
 
 bool MPEG4Writer::exceedsFileDurationLimit() {
     if (mMaxFileDurationLimitUs == 0) return false;
-    for (Track* track : mTracks) {
+    for (const std::unique_ptr<Track>& track : mTracks) {
         if (track->getDurationUs() >= mMaxFileDurationLimitUs) return true;
     }
     return false;

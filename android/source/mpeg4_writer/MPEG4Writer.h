@@ -10,11 +10,13 @@
 
 #include <pthread.h>
 #include <stdint.h>
-#include <sys/uio.h>
 
 #include <atomic>
 #include <list>
+#include <memory>
 #include <vector>
+
+#include <android-base/thread_annotations.h>
 
 #include <host/platform_level.h>
 #include <media/stagefright/MediaSource.h>
@@ -23,6 +25,10 @@
 #include <utils/Condition.h>
 #include <utils/Mutex.h>
 #include <utils/String8.h>
+
+#include "common/MediaBufferRef.h"
+#include "mpeg4_writer/BoxWriter.h"
+#include "mpeg4_writer/ByteSink.h"
 
 namespace android {
 class MediaBuffer;
@@ -37,6 +43,8 @@ class MPEG4Writer : public android::MediaWriter {
 public:
     explicit MPEG4Writer(const char* filename);
     explicit MPEG4Writer(int fd);
+    // Writes through `sink` instead of a file (tests inject failures so).
+    explicit MPEG4Writer(std::unique_ptr<IByteSink> sink);
 
     status_t initCheck() const { return mInitStatus; }
 
@@ -63,31 +71,17 @@ public:
     bool isRealTimeRecording() const { return mRealTimeRecording.load(); }
     bool isFileStreamable() const { return mStreamable; }
     int64_t estimatedMoovBoxSize() const { return mEstimatedMoovBoxSize; }
-    int32_t numTracks();
-    int64_t getStartTimestampUs();
+    int32_t numTracks() EXCLUDES(mLock);
+    int64_t getStartTimestampUs() EXCLUDES(mLock);
 
     // First failure of a write or seek on the output file (OK when none).
-    status_t ioStatus() const { return mIoStatus.load(); }
-
-    // Box primitives; multi-byte values are written big-endian. They write
-    // to the in-memory moov while it fits the reservation, else to the file.
-    void writeInt8(int8_t x);
-    void writeInt16(int16_t x);
-    void writeInt32(int32_t x);
-    void writeInt64(int64_t x);
-    void writeFourcc(const char* s);
-    void writeCString(const char* s);
-    void write(const void* data, size_t size);
-    void beginBox(const char* fourcc);
-    void endBox();
-    void writeCompositionMatrix(int degrees);
+    status_t ioStatus() const { return mFile ? mFile->status() : android::OK; }
 
     // Header boxes (mvhd, tkhd, mdhd) take the 64-bit layout, version 1,
-    // only when a time or duration does not fit 32 bits, so that every
-    // file that fits keeps the common layout.
-    static bool needsVersion1(uint64_t now, uint64_t duration);
-    void writeVersionAndTimes(bool version1, uint32_t flags, uint64_t now);
-    void writeTimeField(bool version1, uint64_t value);
+    // only when a time or duration does not fit 32 bits.
+    static bool needsVersion1(uint64_t now, uint64_t duration) {
+        return BoxWriter::needsVersion1(now, duration);
+    }
     // Seconds since 1904-01-01, the epoch of the header boxes.
     static uint64_t mpeg4Time();
     // A duration in units of `timeScale`, rounded to nearest.
@@ -104,18 +98,25 @@ private:
 
     struct Chunk {
         Chunk() : mTrack(nullptr), mTimeStampUs(0) {}
-        Chunk(Track* track, int64_t timeUs, std::list<android::MediaBuffer*>&& samples)
+        Chunk(Track* track, int64_t timeUs, std::list<MediaBufferRef>&& samples)
             : mTrack(track), mTimeStampUs(timeUs), mSamples(std::move(samples)) {}
         Track* mTrack;
         int64_t mTimeStampUs;
-        std::list<android::MediaBuffer*> mSamples;
+        std::list<MediaBufferRef> mSamples;
     };
     struct ChunkInfo {
         Track* mTrack;
         std::list<Chunk> mChunks;
     };
 
-    int mFd;
+    // Lock order: mLock, then a track's sample buffer pool lock (a chunk's
+    // samples go back to their pool while mLock may be held). Track state
+    // shared with the track threads is atomic and takes no lock.
+    android::Mutex mLock;
+
+    std::unique_ptr<IByteSink> mFile;
+    // Writes ftyp and the mdat header to the file, the moov to memory.
+    BoxWriter mBoxWriter;
     status_t mInitStatus;
     std::atomic<bool> mRealTimeRecording;
     bool mNalLengthFour;
@@ -124,52 +125,49 @@ private:
     bool mPaused;
     bool mStarted;
     bool mWriterThreadRunning;
-    int64_t mWriteOffset;
     int64_t mMdatStart;
-    uint8_t* mMoovBoxBuffer;
-    int64_t mMoovBoxBufferOffset;
-    bool mMoovInMemory;
     int64_t mFreeBoxStart;
     bool mStreamable;
     int64_t mEstimatedMoovBoxSize;
     uint32_t mInterleaveDuration;
     int32_t mTimeScale;
-    int64_t mEarliestStartTimeUs;
+    int64_t mEarliestStartTimeUs GUARDED_BY(mLock);
     int32_t mLatitude;
     int32_t mLongitude;
     bool mHasGeoData;
     int32_t mStartTimeOffsetMs;
-    std::atomic<status_t> mIoStatus;
 
-    android::Mutex mLock;
-    std::list<Track*> mTracks;
-    std::vector<int64_t> mBoxes;
+    // Added before start only; read without the lock afterwards.
+    std::list<std::unique_ptr<Track>> mTracks;
 
-    bool mDone;
+    bool mDone GUARDED_BY(mLock);
     pthread_t mWriterThread;
-    std::list<ChunkInfo> mChunkQueues;
+    std::list<ChunkInfo> mChunkQueues GUARDED_BY(mLock);
     android::Condition mChunkReady;
-    int64_t mDriftTimeUs;
+    int64_t mDriftTimeUs GUARDED_BY(mLock);
 
     void init();
     status_t startTracks(android::MetaData* param);
+    void readStartParams(android::MetaData* param);
+    void beginFile(android::MetaData* param);
+    void reserveMoovSpace(android::MetaData* param);
     status_t reset();
+    status_t stopTracks(int64_t* maxDurationUs);
+    int64_t maxTrackDurationUs() const;
     void release();
     void writeFtyp(android::MetaData* param);
     int64_t estimateMoovBoxSize(int32_t bitRate);
-    void writeMoovBox(int64_t durationUs);
-    void writeMvhdBox(int64_t durationUs);
+    // The moov is always built in memory, then placed into its reservation
+    // when it fits, else at the end of the file.
+    void buildMoov(int64_t durationUs, uint64_t now, MemoryByteSink* moov);
+    void placeMoov(const std::vector<uint8_t>& moov);
+    void writeMoovBox(int64_t durationUs, uint64_t now);
+    void writeMvhdBox(int64_t durationUs, uint64_t now);
     void writeUdtaBox();
     void writeGeoDataBox();
     void writeCoordinate(int degreex10000, int wholeDigits);
     void patchMdatSize();
-
-    // Checked file access: the first failure is kept in mIoStatus.
-    void writeToFile(const void* data, size_t size);
-    // Writes every piece in order, in as few system calls as possible.
-    void writevToFile(struct iovec* iov, size_t count);
-    void seekFile(int64_t offset);
-    void noteIoError(const char* what, int err);
+    int64_t fileOffset() const { return mFile->position(); }
 
     // Sample writes (always to the file).
     int64_t addSample_l(android::MediaBuffer* buffer);
@@ -178,22 +176,22 @@ private:
     size_t makeNalLengthPrefix(size_t length, uint8_t* prefix);
 
     // Writer thread and chunk interleaving.
-    status_t startWriterThread();
-    void stopWriterThread();
+    status_t startWriterThread() EXCLUDES(mLock);
+    void stopWriterThread() EXCLUDES(mLock);
     static void* ThreadWrapper(void* me);
-    void threadFunc();
-    void bufferChunk(Chunk&& chunk);
-    bool findChunkToWrite(Chunk* chunk);
+    void threadFunc() EXCLUDES(mLock);
+    void bufferChunk(Chunk&& chunk) EXCLUDES(mLock);
+    bool findChunkToWrite(Chunk* chunk) REQUIRES(mLock);
     void writeChunkToFile(Chunk* chunk);
-    void writeAllChunks();
+    void writeAllChunks() REQUIRES(mLock);
 
     // Called by the track threads.
     bool exceedsFileSizeLimit();
     bool exceedsFileDurationLimit();
-    void setStartTimestampUs(int64_t timeUs);
-    int64_t getDriftTimeUs();
-    void setDriftTimeUs(int64_t driftTimeUs);
-    void trackProgressStatus(size_t trackId, int64_t timeUs, status_t err);
+    void setStartTimestampUs(int64_t timeUs) EXCLUDES(mLock);
+    int64_t getDriftTimeUs() EXCLUDES(mLock);
+    void setDriftTimeUs(int64_t driftTimeUs) EXCLUDES(mLock);
+    void trackProgressStatus(size_t trackId, int64_t timeUs, status_t err) EXCLUDES(mLock);
     void notifyLimit(int what);
 
     MPEG4Writer(const MPEG4Writer&) = delete;

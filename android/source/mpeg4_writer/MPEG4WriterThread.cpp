@@ -2,6 +2,7 @@
 #define LOG_TAG "MPEG4Writer"
 
 #include <pthread.h>
+#include <string.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -23,18 +24,27 @@ const int kRealTimeThreadPriority = -16;
 }  // namespace
 
 status_t MPEG4Writer::startWriterThread() {
-    mDone = false;
-    mDriftTimeUs = 0;
-    for (Track* track : mTracks) {
-        ChunkInfo info;
-        info.mTrack = track;
-        mChunkQueues.push_back(info);
+    {
+        android::Mutex::Autolock autolock(mLock);
+        mDone = false;
+        mDriftTimeUs = 0;
+        for (const std::unique_ptr<Track>& track : mTracks) {
+            ChunkInfo info;
+            info.mTrack = track.get();
+            mChunkQueues.push_back(std::move(info));
+        }
     }
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_JOINABLE);
-    pthread_create(&mWriterThread, &attr, ThreadWrapper, this);
+    int rc = pthread_create(&mWriterThread, &attr, ThreadWrapper, this);
     pthread_attr_destroy(&attr);
+    if (rc != 0) {
+        ALOGE("Cannot start the writer thread: %s", strerror(rc));
+        android::Mutex::Autolock autolock(mLock);
+        mChunkQueues.clear();
+        return android::UNKNOWN_ERROR;
+    }
     mWriterThreadRunning = true;
     return android::OK;
 }
@@ -80,28 +90,21 @@ void MPEG4Writer::writeChunkToFile(Chunk* chunk) {
     std::vector<uint8_t> prefixes;
     iov.reserve(chunk->mSamples.size() * (prefixed ? 2 : 1));
     if (prefixed) prefixes.resize(chunk->mSamples.size() * 4);
-    int64_t chunkOffset = mWriteOffset;
-    int64_t chunkBytes = 0;
+    int64_t chunkOffset = fileOffset();
     size_t i = 0;
-    for (android::MediaBuffer* sample : chunk->mSamples) {
+    for (const MediaBufferRef& sample : chunk->mSamples) {
         size_t length = sample->range_length();
         if (prefixed) {
             uint8_t* prefix = &prefixes[4 * i];
             size_t prefixSize = makeNalLengthPrefix(length, prefix);
             iov.push_back({prefix, prefixSize});
-            chunkBytes += prefixSize;
         }
         iov.push_back({(uint8_t*)sample->data() + sample->range_offset(), length});
-        chunkBytes += length;
         ++i;
     }
-    writevToFile(iov.data(), iov.size());
-    mWriteOffset += chunkBytes;
+    mFile->writev(iov.data(), iov.size());
     if (!chunk->mSamples.empty()) track->addChunkOffset(chunkOffset);
-    while (!chunk->mSamples.empty()) {
-        chunk->mSamples.front()->release();
-        chunk->mSamples.pop_front();
-    }
+    chunk->mSamples.clear();
 }
 
 bool MPEG4Writer::findChunkToWrite(Chunk* chunk) {
@@ -139,7 +142,8 @@ void MPEG4Writer::writeAllChunks() {
 }
 
 void MPEG4Writer::threadFunc() {
-    pthread_setname_np(pthread_self(), "MPEG4Writer");
+    int rc = pthread_setname_np(pthread_self(), "MPEG4Writer");
+    if (rc != 0) ALOGW("Cannot name the thread %s: %s", "MPEG4Writer", strerror(rc));
     if (mRealTimeRecording) {
         // As urgent as the track threads that feed it: a writer starved by
         // them lets every queued sample pile up in memory.

@@ -1,7 +1,6 @@
 // Track life cycle, sample-table entries and the malformed-track check.
 #define LOG_TAG "MPEG4Writer"
 
-#include <arpa/inet.h>
 #include <pthread.h>
 #include <stdio.h>
 #include <string.h>
@@ -13,6 +12,7 @@
 #include <media/stagefright/foundation/ADebug.h>
 #include <utils/Log.h>
 
+#include "mpeg4_writer/AvcDecoderConfigRecord.h"
 #include "mpeg4_writer/MPEG4WriterTrack.h"
 
 namespace qor {
@@ -21,8 +21,13 @@ using android::MetaData;
 using android::OK;
 
 namespace {
-const uint32_t kBlockEntries = 1000;
 const int64_t kDefaultStartTimeOffsetUs = 700000;
+
+const char* mimeOf(const sp<MetaData>& meta) {
+    const char* mime = "";
+    meta->findCString(android::kKeyMIMEType, &mime);
+    return mime;
+}
 }  // namespace
 
 MPEG4Writer::Track::Track(MPEG4Writer* owner, const sp<android::MediaSource>& source,
@@ -41,30 +46,14 @@ MPEG4Writer::Track::Track(MPEG4Writer* owner, const sp<android::MediaSource>& so
       mEstimatedTrackSizeBytes(0),
       mMdatSizeBytes(0),
       mTimeScale(0),
-      mSameSizeSamples(true),
-      mStszTableEntries(new ListTableEntries<uint32_t>(kBlockEntries, 1)),
-      mStcoTableEntries(new ListTableEntries<uint32_t>(kBlockEntries, 1)),
-      mCo64TableEntries(new ListTableEntries<uint64_t>(kBlockEntries, 1)),
-      mStscTableEntries(new ListTableEntries<uint32_t>(kBlockEntries, 3)),
-      mStssTableEntries(new ListTableEntries<uint32_t>(kBlockEntries, 1)),
-      mSttsTableEntries(new ListTableEntries<uint32_t>(kBlockEntries, 2)),
-      mCttsTableEntries(new ListTableEntries<uint32_t>(kBlockEntries, 2)),
-      mChunkOffsetCount(0),
-      mMinCttsOffsetTicks(0),
-      mMaxCttsOffsetTicks(0),
-      mProfileIdc(0),
-      mProfileCompatible(0),
-      mLevelIdc(0),
-      mCodecSpecificData(nullptr),
-      mCodecSpecificDataSize(0),
+      mTable(/*hasCompositionOffsets=*/strncasecmp(mimeOf(mMeta), "audio/", 6) != 0),
       mGotAllCodecSpecificData(false),
       mTrackProgress(false),
       mLastProgressTimeUs(-1),
       mProgressIntervalUs(0),
       mStartTimestampUs(0),
       mRotationDegrees(0) {
-    const char* mime = "";
-    mMeta->findCString(android::kKeyMIMEType, &mime);
+    const char* mime = mimeOf(mMeta);
     mIsAvc = !strcasecmp(mime, android::MEDIA_MIMETYPE_VIDEO_AVC);
     mIsAudio = !strncasecmp(mime, "audio/", 6);
     mIsMpeg4OrAac = !strcasecmp(mime, android::MEDIA_MIMETYPE_VIDEO_MPEG4) ||
@@ -74,16 +63,6 @@ MPEG4Writer::Track::Track(MPEG4Writer* owner, const sp<android::MediaSource>& so
 
 MPEG4Writer::Track::~Track() {
     stop();
-    delete mStszTableEntries;
-    delete mStcoTableEntries;
-    delete mCo64TableEntries;
-    delete mStscTableEntries;
-    delete mSttsTableEntries;
-    delete mStssTableEntries;
-    delete mCttsTableEntries;
-    delete[] mCodecSpecificData;
-    for (android::MediaBuffer* sample : mPendingChunkSamples) sample->release();
-    mPendingChunkSamples.clear();
 }
 
 void MPEG4Writer::Track::setTimeScale() {
@@ -100,22 +79,14 @@ void MPEG4Writer::Track::setTimeScale() {
     CHECK_GT(mTimeScale, 0);
 }
 
-status_t MPEG4Writer::Track::start(MetaData* params) {
-    if (!mDone && mPaused) {
-        mPaused = false;
-        mResumed = true;
-        return OK;
-    }
-
-    int64_t startTimeUs;
-    if (params == nullptr || !params->findInt64(android::kKeyTime, &startTimeUs)) {
-        startTimeUs = 0;
+void MPEG4Writer::Track::readStartParams(MetaData* params, int64_t* startTimeUs) {
+    if (params == nullptr || !params->findInt64(android::kKeyTime, startTimeUs)) {
+        *startTimeUs = 0;
     }
     int32_t rotationDegrees;
     if (!mIsAudio && params && params->findInt32(android::kKeyRotation, &rotationDegrees)) {
         mRotationDegrees = rotationDegrees;
     }
-
     mLastProgressTimeUs = -1;
     mTrackProgress = false;
     mProgressIntervalUs = 0;
@@ -124,19 +95,31 @@ status_t MPEG4Writer::Track::start(MetaData* params) {
         mProgressIntervalUs = intervalUs;
         mTrackProgress = true;
     }
+}
 
-    if (mOwner->isRealTimeRecording() && mOwner->numTracks() > 1) {
-        // Start later than real time by a little, so audio and video start
-        // together and the first samples are not dropped.
+// Start later than real time by a little, so audio and video start
+// together and the first samples are not dropped.
+int64_t MPEG4Writer::Track::startTimeOffsetUs() const {
 #if PLATFORM_LEVEL >= 21
-        int32_t offsetMs = mOwner->getStartTimeOffsetMs();
+    int32_t offsetMs = mOwner->getStartTimeOffsetMs();
 #else
-        int32_t offsetMs = mOwner->mStartTimeOffsetMs;
+    int32_t offsetMs = mOwner->mStartTimeOffsetMs;
 #endif
-        int64_t startTimeOffsetUs =
-            offsetMs < 0 ? kDefaultStartTimeOffsetUs : (int64_t)offsetMs * 1000;
-        startTimeUs += startTimeOffsetUs;
-        ALOGI("Start time offset: %lld us", (long long)startTimeOffsetUs);
+    return offsetMs < 0 ? kDefaultStartTimeOffsetUs : (int64_t)offsetMs * 1000;
+}
+
+status_t MPEG4Writer::Track::start(MetaData* params) {
+    if (!mDone && mPaused) {
+        mPaused = false;
+        mResumed = true;
+        return OK;
+    }
+    int64_t startTimeUs;
+    readStartParams(params, &startTimeUs);
+    if (mOwner->isRealTimeRecording() && mOwner->numTracks() > 1) {
+        int64_t offsetUs = startTimeOffsetUs();
+        startTimeUs += offsetUs;
+        ALOGI("Start time offset: %lld us", (long long)offsetUs);
     }
 
     sp<MetaData> meta = new MetaData;
@@ -154,13 +137,23 @@ status_t MPEG4Writer::Track::start(MetaData* params) {
     mReachedEOS = false;
     mEstimatedTrackSizeBytes = 0;
     mMdatSizeBytes = 0;
+    return startThread();
+}
 
+// A thread that cannot be made leaves the track stopped, its source too.
+status_t MPEG4Writer::Track::startThread() {
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_JOINABLE);
-    pthread_create(&mThread, &attr, ThreadWrapper, this);
+    int rc = pthread_create(&mThread, &attr, ThreadWrapper, this);
     pthread_attr_destroy(&attr);
-    return OK;
+    if (rc == 0) return OK;
+    ALOGE("Cannot start the %s track thread: %s", typeName(), strerror(rc));
+    mStarted = false;
+    mDone = true;
+    mReachedEOS = true;
+    mSource->stop();
+    return android::UNKNOWN_ERROR;
 }
 
 status_t MPEG4Writer::Track::pause() {
@@ -206,7 +199,7 @@ void MPEG4Writer::Track::dump(int fd, const std::vector<android::String8>& /*arg
     result.append(buffer);
     snprintf(buffer, SIZE, "       reached EOS: %s\n", mReachedEOS ? "true" : "false");
     result.append(buffer);
-    snprintf(buffer, SIZE, "       frames encoded : %d\n", (int)mStszTableEntries->count());
+    snprintf(buffer, SIZE, "       frames encoded : %d\n", (int)mTable.sampleCount());
     result.append(buffer);
     snprintf(buffer, SIZE, "       duration encoded : %lld us\n",
              (long long)mTrackDurationUs.load());
@@ -221,61 +214,29 @@ void MPEG4Writer::Track::bufferChunk(int64_t timestampUs) {
 
 void MPEG4Writer::Track::updateTrackSizeEstimate() {
     int64_t estimate = mMdatSizeBytes;
-    if (!mOwner->isFileStreamable()) {
-        // Reserved moov space covers the tables of a streamable file.
-        int64_t stcoBoxSizeBytes = (int64_t)mChunkOffsetCount.load() * 4;
-        int64_t stszBoxSizeBytes =
-            mSameSizeSamples ? 4 : (int64_t)mStszTableEntries->count() * 4;
-        estimate += (int64_t)mStscTableEntries->count() * 12 +
-                    (int64_t)mStssTableEntries->count() * 4 +
-                    (int64_t)mSttsTableEntries->count() * 8 +
-                    (int64_t)mCttsTableEntries->count() * 8 + stcoBoxSizeBytes +
-                    stszBoxSizeBytes;
-    }
+    // Reserved moov space covers the tables of a streamable file.
+    if (!mOwner->isFileStreamable()) estimate += mTable.estimatedBoxBytes();
     mEstimatedTrackSizeBytes = estimate;
 }
 
-void MPEG4Writer::Track::addOneStscTableEntry(size_t chunkId, size_t sampleId) {
-    mStscTableEntries->add(htonl((uint32_t)chunkId));
-    mStscTableEntries->add(htonl((uint32_t)sampleId));
-    mStscTableEntries->add(htonl(1));
-}
-
-void MPEG4Writer::Track::addOneStssTableEntry(size_t sampleId) {
-    mStssTableEntries->add(htonl((uint32_t)sampleId));
-}
-
-void MPEG4Writer::Track::addOneSttsTableEntry(size_t sampleCount, uint32_t delta) {
-    if (delta == 0) {
-        ALOGW("0-duration samples found: %d", (int)sampleCount);
-    }
-    mSttsTableEntries->add(htonl((uint32_t)sampleCount));
-    mSttsTableEntries->add(htonl(delta));
-}
-
-void MPEG4Writer::Track::addOneCttsTableEntry(size_t sampleCount, int32_t sampleOffset) {
-    if (mIsAudio) return;
-    mCttsTableEntries->add(htonl((uint32_t)sampleCount));
-    mCttsTableEntries->add(htonl((uint32_t)sampleOffset));
-}
-
 void MPEG4Writer::Track::addChunkOffset(int64_t offset) {
-    if (mOwner->use32BitFileOffset()) {
-        mStcoTableEntries->add(htonl((uint32_t)offset));
-    } else {
-        uint64_t v = (uint64_t)offset;
-        uint64_t be = ((uint64_t)htonl((uint32_t)(v >> 32))) | ((uint64_t)htonl((uint32_t)v) << 32);
-        mCo64TableEntries->add(be);
+    mTable.addChunkOffset(offset, mOwner->use32BitFileOffset());
+}
+
+status_t MPEG4Writer::Track::makeAVCCodecSpecificData(const uint8_t* data, size_t size) {
+    if (!mCodecSpecificData.empty()) {
+        ALOGE("Already have codec specific data");
+        return android::ERROR_MALFORMED;
     }
-    mChunkOffsetCount.fetch_add(1);
+    return buildAvcDecoderConfigRecord(data, size, &mCodecSpecificData);
 }
 
 bool MPEG4Writer::Track::isTrackMalFormed() const {
-    if (mStszTableEntries->count() == 0) {
+    if (mTable.sampleCount() == 0) {
         ALOGE("The number of recorded samples is 0");
         return true;
     }
-    if (!mIsAudio && mStssTableEntries->count() == 0) {
+    if (!mIsAudio && mTable.syncSampleCount() == 0) {
         ALOGE("There are no sync frames for video track");
         return true;
     }
@@ -285,11 +246,11 @@ bool MPEG4Writer::Track::isTrackMalFormed() const {
                           !strcasecmp(mime, android::MEDIA_MIMETYPE_VIDEO_MPEG4) ||
                           !strcasecmp(mime, android::MEDIA_MIMETYPE_VIDEO_AVC);
     if (needsCodecData) {
-        if (mCodecSpecificData == nullptr || mCodecSpecificDataSize == 0) {
+        if (mCodecSpecificData.empty()) {
             ALOGE("Missing codec specific data");
             return true;
         }
-    } else if (mCodecSpecificData != nullptr || mCodecSpecificDataSize != 0) {
+    } else if (!mCodecSpecificData.empty()) {
         ALOGE("Unexepected codec specific data found");
         return true;
     }

@@ -10,15 +10,17 @@
 
 #include <atomic>
 #include <list>
+#include <vector>
 
 #include <media/stagefright/MediaBuffer.h>
 #include <media/stagefright/MediaSource.h>
 #include <media/stagefright/MetaData.h>
 #include <utils/String8.h>
 
-#include "mpeg4_writer/ListTableEntries.h"
+#include "common/MediaBufferRef.h"
 #include "mpeg4_writer/MPEG4Writer.h"
 #include "mpeg4_writer/SampleBufferPool.h"
+#include "mpeg4_writer/SampleTable.h"
 
 namespace qor {
 
@@ -34,7 +36,8 @@ public:
 
     int64_t getDurationUs() const { return mTrackDurationUs.load(); }
     int64_t getEstimatedTrackSizeBytes() const { return mEstimatedTrackSizeBytes.load(); }
-    void writeTrackHeader(bool use32BitOffset);
+    // Writes the trak box; the track's tables stay as they are.
+    void writeTrackHeader(bool use32BitOffset, uint64_t now) const;
     void bufferChunk(int64_t timestampUs);
     bool isAvc() const { return mIsAvc; }
     bool isAudio() const { return mIsAudio; }
@@ -44,11 +47,30 @@ public:
     void dump(int fd, const std::vector<android::String8>& args) const;
 
 private:
-    struct AVCParamSet {
-        AVCParamSet(uint16_t length, const uint8_t* data) : mLength(length), mData(data) {}
-        uint16_t mLength;
-        const uint8_t* mData;
+    // What the track thread keeps from one sample to the next.
+    struct SampleLoop {
+        int64_t interleaveDurationUs = 0;
+        bool hasMultipleTracks = false;
+        int32_t buffers = 0;
+        int32_t zeroLengthBuffers = 0;
+        int64_t chunkTimestampUs = 0;
+        int64_t lastTimestampUs = 0;  // of the previous sample, in track time
+        int64_t lastDurationUs = 0;   // between the previous two samples
+        int64_t previousPausedDurationUs = 0;
     };
+    // One sample on its way into the tables and the file.
+    struct Sample {
+        MediaBufferRef copy;
+        uint32_t size = 0;  // in the file, with the NAL length prefix
+        bool isSync = false;
+        int64_t timestampUs = 0;
+        int64_t decodingTimeUs = 0;
+        bool hasDriftTime = false;
+        int64_t driftTimeUs = 0;
+        int64_t compositionOffsetTicks = 0;
+        int64_t durationTicks = 0;  // since the previous sample
+    };
+    enum class Step { kNext, kStop };
 
     MPEG4Writer* mOwner;
     sp<android::MetaData> mMeta;
@@ -71,29 +93,11 @@ private:
 
     // Declared before the samples that return to it.
     SampleBufferPool mSamplePool;
-    std::list<android::MediaBuffer*> mPendingChunkSamples;
+    std::list<MediaBufferRef> mPendingChunkSamples;
 
-    bool mSameSizeSamples;
-    ListTableEntries<uint32_t>* mStszTableEntries;
-    ListTableEntries<uint32_t>* mStcoTableEntries;
-    ListTableEntries<uint64_t>* mCo64TableEntries;
-    ListTableEntries<uint32_t>* mStscTableEntries;
-    ListTableEntries<uint32_t>* mStssTableEntries;
-    ListTableEntries<uint32_t>* mSttsTableEntries;
-    ListTableEntries<uint32_t>* mCttsTableEntries;
-    std::atomic<uint32_t> mChunkOffsetCount;
+    SampleTable mTable;
 
-    int64_t mMinCttsOffsetTicks;
-    int64_t mMaxCttsOffsetTicks;
-
-    std::list<AVCParamSet> mSpsList;
-    std::list<AVCParamSet> mPpsList;
-    uint8_t mProfileIdc;
-    uint8_t mProfileCompatible;
-    uint8_t mLevelIdc;
-
-    uint8_t* mCodecSpecificData;
-    size_t mCodecSpecificDataSize;
+    std::vector<uint8_t> mCodecSpecificData;
     bool mGotAllCodecSpecificData;
     bool mTrackProgress;
 
@@ -105,17 +109,27 @@ private:
     static void* ThreadWrapper(void* me);
     status_t threadEntry();
 
+    // The steps of the track thread.
+    void nameAndPrioritizeThread();
+    status_t readSamples(SampleLoop* loop);
+    Step processBuffer(MediaBufferRef* buffer, SampleLoop* loop);
+    bool takeCodecConfig(MediaBufferRef* buffer);
+    void takeSample(MediaBufferRef* buffer, Sample* sample);
+    bool reachedLimit(uint32_t sampleSize);
+    bool toTrackTime(Sample* sample, SampleLoop* loop);
+    void startTrackTime(const Sample& sample, SampleLoop* loop);
+    bool toDecodingOrder(Sample* sample, SampleLoop* loop);
+    void recordSample(const Sample& sample, SampleLoop* loop);
+    Step emitSample(Sample* sample, SampleLoop* loop);
+    status_t finalStatus(status_t err) const;
+    void finishTrack(SampleLoop* loop);
+
     status_t makeAVCCodecSpecificData(const uint8_t* data, size_t size);
-    const uint8_t* parseParamSet(const uint8_t* data, size_t length, int type, size_t* paramSetLen);
-    status_t copyAVCCodecSpecificData(const uint8_t* data, size_t size);
-    status_t parseAVCCodecSpecificData(const uint8_t* data, size_t size);
+    status_t startThread();
+    void readStartParams(android::MetaData* params, int64_t* startTimeUs);
+    int64_t startTimeOffsetUs() const;
 
     void updateTrackSizeEstimate();
-    void addOneStscTableEntry(size_t chunkId, size_t sampleId);
-    void addOneStssTableEntry(size_t sampleId);
-    void addOneSttsTableEntry(size_t sampleCount, uint32_t delta);
-    void addOneCttsTableEntry(size_t sampleCount, int32_t sampleOffset);
-
     bool isTrackMalFormed() const;
     void trackProgressStatus(int64_t timeUs);
     void updateDriftTime(int64_t driftTimeUs);
@@ -124,33 +138,28 @@ private:
     int64_t getStartTimeOffsetScaledTime() const;
 
     // Box writers of the trak.
-    void writeMdhdBox(uint64_t now);
-    void writeMdiaBox(uint64_t now, bool use32BitOffset);
-    void writeMinfBox(bool use32BitOffset);
-    void writeHdlrBox();
-    void writeTkhdBox(uint64_t now);
-    void writeMp4aEsdsBox();
-    void writeMp4vEsdsBox();
-    void writeEsdsTail();
-    void writeAudioFourCCBox();
-    void writeVideoFourCCBox();
-    void writeStblBox(bool use32BitOffset);
-    void writeSmhdBox();
-    void writeVmhdBox();
-    void writeDinfBox();
-    void writeDrefBox();
-    void writeUrlBox();
-    void writeStsdBox();
-    void writeStszBox();
-    void writeStscBox();
-    void writeStcoBox(bool use32BitOffset);
-    void writeSttsBox();
-    void writeCttsBox();
-    void writeStssBox();
-    void writeD263Box();
-    void writeDamrBox();
-    void writePaspBox();
-    void writeAvccBox();
+    BoxWriter* out() const { return &mOwner->mBoxWriter; }
+    void writeMdhdBox(uint64_t now) const;
+    void writeMdiaBox(uint64_t now, bool use32BitOffset) const;
+    void writeMinfBox(bool use32BitOffset) const;
+    void writeHdlrBox() const;
+    void writeTkhdBox(uint64_t now) const;
+    void writeMp4aEsdsBox() const;
+    void writeMp4vEsdsBox() const;
+    void writeEsdsTail() const;
+    void writeAudioFourCCBox() const;
+    void writeVideoFourCCBox() const;
+    void writeStblBox(bool use32BitOffset) const;
+    void writeSmhdBox() const;
+    void writeVmhdBox() const;
+    void writeDinfBox() const;
+    void writeDrefBox() const;
+    void writeUrlBox() const;
+    void writeStsdBox() const;
+    void writeD263Box() const;
+    void writeDamrBox() const;
+    void writePaspBox() const;
+    void writeAvccBox() const;
 
     Track(const Track&) = delete;
     Track& operator=(const Track&) = delete;

@@ -3,7 +3,6 @@
 // samples.
 #define LOG_TAG "MPEG4Writer"
 
-#include <arpa/inet.h>
 #include <pthread.h>
 #include <string.h>
 #include <sys/resource.h>
@@ -51,310 +50,258 @@ int64_t ticks(int64_t timeUs, int32_t timeScale) {
 }  // namespace
 
 status_t MPEG4Writer::Track::threadEntry() {
-    int32_t count = 0;
-    const int64_t interleaveDurationUs = mOwner->interleaveDuration();
-    const bool hasMultipleTracks = (mOwner->numTracks() > 1);
-    int64_t chunkTimestampUs = 0;
-    int32_t nChunks = 0;
-    int32_t nZeroLengthFrames = 0;
-    int64_t lastTimestampUs = 0;      // Previous sample time stamp
-    int64_t lastDurationUs = 0;       // Between the previous two samples
-    int64_t currDurationTicks = 0;    // Timescale based ticks
-    int64_t lastDurationTicks = 0;    // Timescale based ticks
-    int32_t sampleCount = 1;          // Sample count in the current stts run
-    uint32_t previousSampleSize = 0;  // Size of the previous sample
-    int64_t previousPausedDurationUs = 0;
-    int64_t timestampUs = 0;
-    int64_t cttsOffsetTimeUs = 0;
-    int64_t currCttsOffsetTimeTicks = 0;
-    int64_t lastCttsOffsetTimeTicks = -1;
-    int32_t cttsSampleCount = 0;      // Sample count in the current ctts run
-    size_t lastSamplesPerChunk = 0;
+    nameAndPrioritizeThread();
+    SampleLoop loop;
+    loop.interleaveDurationUs = mOwner->interleaveDuration();
+    loop.hasMultipleTracks = mOwner->numTracks() > 1;
 
-    pthread_setname_np(pthread_self(), mIsAudio ? "AudioTrackEncoding" : "VideoTrackEncoding");
+    status_t err = finalStatus(readSamples(&loop));
+    mOwner->trackProgressStatus(mTrackId, -1, err);
+    finishTrack(&loop);
+
+    ALOGI("Received total/0-length (%d/%d) buffers and encoded %d frames. - %s", loop.buffers,
+          loop.zeroLengthBuffers, (int)mTable.sampleCount(), mIsAudio ? "audio" : "video");
+    if (mIsAudio) {
+        ALOGI("Audio track drift time: %lld us", (long long)mOwner->getDriftTimeUs());
+    }
+    if (err == android::ERROR_END_OF_STREAM) return OK;
+    return err;
+}
+
+void MPEG4Writer::Track::nameAndPrioritizeThread() {
+    // Thread names are at most 15 characters.
+    const char* name = mIsAudio ? "AudioTrackEnc" : "VideoTrackEnc";
+    int rc = pthread_setname_np(pthread_self(), name);
+    if (rc != 0) ALOGW("Cannot name the thread %s: %s", name, strerror(rc));
     if (mOwner->isRealTimeRecording()) {
         // Best effort: an unprivileged process may not raise its priority.
         setpriority(PRIO_PROCESS, (id_t)syscall(SYS_gettid), kAudioThreadPriority);
     }
+}
 
-    // The sample's time stamps and flags, read before its buffer goes back.
-    bool hasDriftTime = false;
-    int64_t decodingTimeUs = 0, sampleDriftTimeUs = 0;
+status_t MPEG4Writer::Track::readSamples(SampleLoop* loop) {
     status_t err = OK;
-    MediaBuffer* buffer;
-    while (!mDone && (err = mSource->read(&buffer)) == OK) {
-        if (buffer->range_length() == 0) {
-            buffer->release();
-            buffer = nullptr;
-            ++nZeroLengthFrames;
-            continue;
-        }
-
-        // Samples after the codec configuration are dropped while paused.
-        if (mPaused && !mResumed) {
-            buffer->release();
-            buffer = nullptr;
-            continue;
-        }
-
-        ++count;
-
-        int32_t isCodecConfig;
-        if (buffer->meta_data()->findInt32(android::kKeyIsCodecConfig, &isCodecConfig) &&
-            isCodecConfig) {
-            CHECK(!mGotAllCodecSpecificData);
-            const uint8_t* data = (const uint8_t*)buffer->data() + buffer->range_offset();
-            size_t size = buffer->range_length();
-            if (mIsAvc) {
-                // A configuration the encoder got wrong ends this track as
-                // malformed instead of taking the whole process down.
-                if (makeAVCCodecSpecificData(data, size) != OK) {
-                    mIsMalformedConfig = true;
-                    buffer->release();
-                    buffer = nullptr;
-                    break;
-                }
-            } else if (mIsMpeg4OrAac) {
-                mCodecSpecificDataSize = size;
-                mCodecSpecificData = new uint8_t[size];
-                memcpy(mCodecSpecificData, data, size);
-            }
-            buffer->release();
-            buffer = nullptr;
-            mGotAllCodecSpecificData = true;
-            continue;
-        }
-
-        // Copy the sample: the encoder wants its buffer back right away, and
-        // the sample may wait in a chunk for up to the interleave duration.
-        MediaBuffer* copy = mSamplePool.acquire(buffer->range_length());
-        memcpy(copy->data(), (const uint8_t*)buffer->data() + buffer->range_offset(),
-               buffer->range_length());
-        // The buffer's metadata is read here, before the buffer goes back to
-        // the encoder, which may reuse it.
-        int32_t isSync = false;
-        {
-            sp<MetaData> meta_data = buffer->meta_data();
-            meta_data->findInt32(kKeyIsSyncFrame, &isSync);
-            CHECK(meta_data->findInt64(kKeyTime, &timestampUs));
-            if (!mIsAudio) {
-                CHECK(meta_data->findInt64(kKeyDecodingTime, &decodingTimeUs));
-            }
-            hasDriftTime = meta_data->findInt64(kKeyDriftTime, &sampleDriftTimeUs);
-        }
-        buffer->release();
-        buffer = nullptr;
-
-        if (mIsAvc) StripStartcode(copy);
-
-        uint32_t sampleSize = (uint32_t)copy->range_length();
-        if (mIsAvc) sampleSize += mOwner->useNalLengthFour() ? 4 : 2;
-
-        // Max file size or duration handling
-        mMdatSizeBytes += sampleSize;
-        updateTrackSizeEstimate();
-
-        if (mOwner->exceedsFileSizeLimit()) {
-            mOwner->notifyLimit(android::MEDIA_RECORDER_INFO_MAX_FILESIZE_REACHED);
-            copy->release();
-            break;
-        }
-        if (mOwner->exceedsFileDurationLimit()) {
-            mOwner->notifyLimit(android::MEDIA_RECORDER_INFO_MAX_DURATION_REACHED);
-            copy->release();
-            break;
-        }
-
-        if (timestampUs <= 0 || timestampUs < previousPausedDurationUs) {
-            ALOGW("previous timestamp %lld gt timestamp %lld",
-                  (long long)previousPausedDurationUs, (long long)timestampUs);
-            copy->release();
-            continue;
-        }
-
-        if (mStszTableEntries->count() == 0) {
-            // Track time starts at the first sample's decoding time when that
-            // comes first; otherwise an encoder whose first frame is decoded
-            // before it is presented would have every frame dropped below.
-            if (!mIsAudio && decodingTimeUs > 0 && decodingTimeUs < timestampUs) {
-                mStartTimestampUs = decodingTimeUs;
-            } else {
-                mStartTimestampUs = timestampUs;
-            }
-            mOwner->setStartTimestampUs(mStartTimestampUs);
-            previousPausedDurationUs = mStartTimestampUs;
-        }
-
-        if (mResumed) {
-            // The pause shrinks to one ordinary sample interval.
-            int64_t durExcludingEarlierPausesUs = timestampUs - previousPausedDurationUs;
-            CHECK_GE(durExcludingEarlierPausesUs, 0ll);
-            int64_t pausedDurationUs = durExcludingEarlierPausesUs - mTrackDurationUs.load();
-            CHECK_GE(pausedDurationUs, lastDurationUs);
-            previousPausedDurationUs += pausedDurationUs - lastDurationUs;
-            mResumed = false;
-        }
-
-        timestampUs -= previousPausedDurationUs;
-        CHECK_GE(timestampUs, 0ll);
-        if (!mIsAudio) {
-            // Samples are stored by decoding time; the presentation time
-            // becomes a composition offset.
-            decodingTimeUs -= previousPausedDurationUs;
-            if (decodingTimeUs < 0) {
-                copy->release();
-                continue;
-            }
-            cttsOffsetTimeUs = timestampUs + kMaxCttsOffsetTimeUs - decodingTimeUs;
-            CHECK_GE(cttsOffsetTimeUs, 0ll);
-            timestampUs = decodingTimeUs;
-            currCttsOffsetTimeTicks = ticks(cttsOffsetTimeUs, mTimeScale);
-            CHECK_LE(currCttsOffsetTimeTicks, 0x0FFFFFFFFLL);
-        }
-
-        if (mOwner->isRealTimeRecording() && mIsAudio && hasDriftTime) {
-            updateDriftTime(sampleDriftTimeUs);
-        }
-
-        CHECK_GE(timestampUs, 0ll);
-        currDurationTicks = ticks(timestampUs, mTimeScale) - ticks(lastTimestampUs, mTimeScale);
-        if (currDurationTicks < 0ll) {
-            // Checked before anything is recorded, so a dropped sample
-            // leaves no entry behind in any table.
-            ALOGW("timestampUs %lld < lastTimestampUs %lld for %s track", (long long)timestampUs,
-                  (long long)lastTimestampUs, typeName());
-            copy->release();
-            continue;
-        }
-        if (timestampUs > mTrackDurationUs.load()) mTrackDurationUs = timestampUs;
-
-        mStszTableEntries->add(htonl(sampleSize));
-        const uint32_t n = mStszTableEntries->count();
-        if (n > 2) {
-            // The first sample keeps an stts entry of its own; later runs
-            // merge equal deltas.
-            if (n == 3 || currDurationTicks != lastDurationTicks) {
-                addOneSttsTableEntry(sampleCount, (uint32_t)lastDurationTicks);
-                sampleCount = 1;
-            } else {
-                ++sampleCount;
-            }
-        }
-        if (mSameSizeSamples && n >= 2 && previousSampleSize != sampleSize) {
-            mSameSizeSamples = false;
-        }
-        previousSampleSize = sampleSize;
-
-        if (!mIsAudio) {
-            if (n == 1) {
-                addOneCttsTableEntry(1, (int32_t)currCttsOffsetTimeTicks);
-                cttsSampleCount = 0;
-                lastCttsOffsetTimeTicks = currCttsOffsetTimeTicks;
-                mMinCttsOffsetTicks = mMaxCttsOffsetTicks = currCttsOffsetTimeTicks;
-            } else {
-                if (currCttsOffsetTimeTicks == lastCttsOffsetTimeTicks) {
-                    ++cttsSampleCount;
-                } else {
-                    if (cttsSampleCount > 0) {
-                        addOneCttsTableEntry(cttsSampleCount, (int32_t)lastCttsOffsetTimeTicks);
-                    }
-                    cttsSampleCount = 1;
-                    lastCttsOffsetTimeTicks = currCttsOffsetTimeTicks;
-                }
-                if (currCttsOffsetTimeTicks > mMaxCttsOffsetTicks) {
-                    mMaxCttsOffsetTicks = currCttsOffsetTimeTicks;
-                } else if (currCttsOffsetTimeTicks < mMinCttsOffsetTicks) {
-                    mMinCttsOffsetTicks = currCttsOffsetTimeTicks;
-                }
-            }
-        }
-
-        lastDurationUs = timestampUs - lastTimestampUs;
-        lastDurationTicks = currDurationTicks;
-        lastTimestampUs = timestampUs;
-
-        if (isSync != 0) addOneStssTableEntry(n);
-
-        if (mTrackProgress) {
-            if (mLastProgressTimeUs <= 0) mLastProgressTimeUs = mStartTimestampUs;
-            trackProgressStatus(timestampUs);
-        }
-
-        if (!hasMultipleTracks) {
-            // The only track writes its samples itself, as one chunk.
-            int64_t offset = mIsAvc ? mOwner->addLengthPrefixedSample_l(copy)
-                                    : mOwner->addSample_l(copy);
-            if (mChunkOffsetCount.load() == 0) addChunkOffset(offset);
-            copy->release();
-            copy = nullptr;
-            if (mOwner->ioStatus() != OK) break;
-            continue;
-        }
-
-        mPendingChunkSamples.push_back(copy);
-        if (interleaveDurationUs == 0) {
-            addOneStscTableEntry(++nChunks, 1);
-            bufferChunk(timestampUs);
-        } else if (chunkTimestampUs == 0) {
-            chunkTimestampUs = timestampUs;
-        } else if (timestampUs - chunkTimestampUs > interleaveDurationUs) {
-            ++nChunks;
-            if (nChunks == 1 || lastSamplesPerChunk != mPendingChunkSamples.size()) {
-                lastSamplesPerChunk = mPendingChunkSamples.size();
-                addOneStscTableEntry(nChunks, lastSamplesPerChunk);
-            }
-            bufferChunk(timestampUs);
-            chunkTimestampUs = timestampUs;
-        }
-        if (mOwner->ioStatus() != OK) break;
+    MediaBufferRef buffer;
+    while (!mDone && (err = mSource->read(buffer.receive())) == OK) {
+        if (processBuffer(&buffer, loop) == Step::kStop) break;
     }
+    return err;
+}
 
+MPEG4Writer::Track::Step MPEG4Writer::Track::processBuffer(MediaBufferRef* buffer,
+                                                           SampleLoop* loop) {
+    if ((*buffer)->range_length() == 0) {
+        buffer->reset();
+        ++loop->zeroLengthBuffers;
+        return Step::kNext;
+    }
+    // Samples after the codec configuration are dropped while paused.
+    if (mPaused && !mResumed) {
+        buffer->reset();
+        return Step::kNext;
+    }
+    ++loop->buffers;
+
+    int32_t isCodecConfig;
+    if ((*buffer)->meta_data()->findInt32(android::kKeyIsCodecConfig, &isCodecConfig) &&
+        isCodecConfig) {
+        return takeCodecConfig(buffer) ? Step::kNext : Step::kStop;
+    }
+    Sample sample;
+    takeSample(buffer, &sample);
+    if (reachedLimit(sample.size)) return Step::kStop;
+    if (!toTrackTime(&sample, loop)) return Step::kNext;
+    recordSample(sample, loop);
+    return emitSample(&sample, loop);
+}
+
+bool MPEG4Writer::Track::takeCodecConfig(MediaBufferRef* buffer) {
+    CHECK(!mGotAllCodecSpecificData);
+    const uint8_t* data = (const uint8_t*)(*buffer)->data() + (*buffer)->range_offset();
+    size_t size = (*buffer)->range_length();
+    if (mIsAvc) {
+        // A configuration the encoder got wrong ends this track as
+        // malformed instead of taking the whole process down.
+        if (makeAVCCodecSpecificData(data, size) != OK) {
+            mIsMalformedConfig = true;
+            buffer->reset();
+            return false;
+        }
+    } else if (mIsMpeg4OrAac) {
+        mCodecSpecificData.assign(data, data + size);
+    }
+    buffer->reset();
+    mGotAllCodecSpecificData = true;
+    return true;
+}
+
+// Copies the sample: the encoder wants its buffer back right away, and the
+// sample may wait in a chunk for up to the interleave duration. The
+// buffer's metadata is read before it goes back, as the encoder may reuse it.
+void MPEG4Writer::Track::takeSample(MediaBufferRef* buffer, Sample* sample) {
+    MediaBuffer* source = buffer->get();
+    sample->copy.reset(mSamplePool.acquire(source->range_length()));
+    memcpy(sample->copy->data(), (const uint8_t*)source->data() + source->range_offset(),
+           source->range_length());
+    {
+        sp<MetaData> meta_data = source->meta_data();
+        int32_t isSync = false;
+        meta_data->findInt32(kKeyIsSyncFrame, &isSync);
+        sample->isSync = isSync != 0;
+        CHECK(meta_data->findInt64(kKeyTime, &sample->timestampUs));
+        if (!mIsAudio) {
+            CHECK(meta_data->findInt64(kKeyDecodingTime, &sample->decodingTimeUs));
+        }
+        sample->hasDriftTime = meta_data->findInt64(kKeyDriftTime, &sample->driftTimeUs);
+    }
+    buffer->reset();
+
+    if (mIsAvc) StripStartcode(sample->copy.get());
+    sample->size = (uint32_t)sample->copy->range_length();
+    if (mIsAvc) sample->size += mOwner->useNalLengthFour() ? 4 : 2;
+}
+
+// Max file size or duration handling.
+bool MPEG4Writer::Track::reachedLimit(uint32_t sampleSize) {
+    mMdatSizeBytes += sampleSize;
+    updateTrackSizeEstimate();
+    if (mOwner->exceedsFileSizeLimit()) {
+        mOwner->notifyLimit(android::MEDIA_RECORDER_INFO_MAX_FILESIZE_REACHED);
+        return true;
+    }
+    if (mOwner->exceedsFileDurationLimit()) {
+        mOwner->notifyLimit(android::MEDIA_RECORDER_INFO_MAX_DURATION_REACHED);
+        return true;
+    }
+    return false;
+}
+
+// Turns the sample's time stamps into track time; false drops the sample.
+bool MPEG4Writer::Track::toTrackTime(Sample* sample, SampleLoop* loop) {
+    int64_t& timestampUs = sample->timestampUs;
+    if (timestampUs <= 0 || timestampUs < loop->previousPausedDurationUs) {
+        ALOGW("previous timestamp %lld gt timestamp %lld",
+              (long long)loop->previousPausedDurationUs, (long long)timestampUs);
+        return false;
+    }
+    if (mTable.sampleCount() == 0) startTrackTime(*sample, loop);
+    if (mResumed) {
+        // The pause shrinks to one ordinary sample interval.
+        int64_t durExcludingEarlierPausesUs = timestampUs - loop->previousPausedDurationUs;
+        CHECK_GE(durExcludingEarlierPausesUs, 0ll);
+        int64_t pausedDurationUs = durExcludingEarlierPausesUs - mTrackDurationUs.load();
+        CHECK_GE(pausedDurationUs, loop->lastDurationUs);
+        loop->previousPausedDurationUs += pausedDurationUs - loop->lastDurationUs;
+        mResumed = false;
+    }
+    timestampUs -= loop->previousPausedDurationUs;
+    CHECK_GE(timestampUs, 0ll);
+    if (!mIsAudio && !toDecodingOrder(sample, loop)) return false;
+
+    if (mOwner->isRealTimeRecording() && mIsAudio && sample->hasDriftTime) {
+        updateDriftTime(sample->driftTimeUs);
+    }
+    CHECK_GE(timestampUs, 0ll);
+    sample->durationTicks =
+        ticks(timestampUs, mTimeScale) - ticks(loop->lastTimestampUs, mTimeScale);
+    if (sample->durationTicks < 0ll) {
+        // Checked before anything is recorded, so a dropped sample
+        // leaves no entry behind in any table.
+        ALOGW("timestampUs %lld < lastTimestampUs %lld for %s track", (long long)timestampUs,
+              (long long)loop->lastTimestampUs, typeName());
+        return false;
+    }
+    if (timestampUs > mTrackDurationUs.load()) mTrackDurationUs = timestampUs;
+    return true;
+}
+
+// Track time starts at the first sample's decoding time when that comes
+// first; otherwise an encoder whose first frame is decoded before it is
+// presented would have every frame dropped.
+void MPEG4Writer::Track::startTrackTime(const Sample& sample, SampleLoop* loop) {
+    if (!mIsAudio && sample.decodingTimeUs > 0 && sample.decodingTimeUs < sample.timestampUs) {
+        mStartTimestampUs = sample.decodingTimeUs;
+    } else {
+        mStartTimestampUs = sample.timestampUs;
+    }
+    mOwner->setStartTimestampUs(mStartTimestampUs);
+    loop->previousPausedDurationUs = mStartTimestampUs;
+}
+
+// Video samples are stored by decoding time; the presentation time becomes
+// a composition offset.
+bool MPEG4Writer::Track::toDecodingOrder(Sample* sample, SampleLoop* loop) {
+    sample->decodingTimeUs -= loop->previousPausedDurationUs;
+    if (sample->decodingTimeUs < 0) return false;
+    int64_t cttsOffsetTimeUs =
+        sample->timestampUs + kMaxCttsOffsetTimeUs - sample->decodingTimeUs;
+    CHECK_GE(cttsOffsetTimeUs, 0ll);
+    sample->timestampUs = sample->decodingTimeUs;
+    sample->compositionOffsetTicks = ticks(cttsOffsetTimeUs, mTimeScale);
+    CHECK_LE(sample->compositionOffsetTicks, 0x0FFFFFFFFLL);
+    return true;
+}
+
+void MPEG4Writer::Track::recordSample(const Sample& sample, SampleLoop* loop) {
+    mTable.addSample(sample.size, sample.durationTicks, sample.compositionOffsetTicks,
+                     sample.isSync);
+    loop->lastDurationUs = sample.timestampUs - loop->lastTimestampUs;
+    loop->lastTimestampUs = sample.timestampUs;
+    if (mTrackProgress) {
+        if (mLastProgressTimeUs <= 0) mLastProgressTimeUs = mStartTimestampUs;
+        trackProgressStatus(sample.timestampUs);
+    }
+}
+
+MPEG4Writer::Track::Step MPEG4Writer::Track::emitSample(Sample* sample, SampleLoop* loop) {
+    if (!loop->hasMultipleTracks) {
+        // The only track writes its samples itself, as one chunk.
+        int64_t offset = mIsAvc ? mOwner->addLengthPrefixedSample_l(sample->copy.get())
+                                : mOwner->addSample_l(sample->copy.get());
+        if (mTable.chunkOffsetCount() == 0) addChunkOffset(offset);
+        sample->copy.reset();
+        return mOwner->ioStatus() != OK ? Step::kStop : Step::kNext;
+    }
+    const int64_t timestampUs = sample->timestampUs;
+    mPendingChunkSamples.push_back(std::move(sample->copy));
+    if (loop->interleaveDurationUs == 0) {
+        mTable.addChunkWithOwnEntry(1);
+        bufferChunk(timestampUs);
+    } else if (loop->chunkTimestampUs == 0) {
+        loop->chunkTimestampUs = timestampUs;
+    } else if (timestampUs - loop->chunkTimestampUs > loop->interleaveDurationUs) {
+        mTable.addChunk((uint32_t)mPendingChunkSamples.size());
+        bufferChunk(timestampUs);
+        loop->chunkTimestampUs = timestampUs;
+    }
+    return mOwner->ioStatus() != OK ? Step::kStop : Step::kNext;
+}
+
+status_t MPEG4Writer::Track::finalStatus(status_t err) const {
     if (mIsMalformedConfig || isTrackMalFormed()) err = android::ERROR_MALFORMED;
     if (err == OK || err == android::ERROR_END_OF_STREAM) {
         status_t ioErr = mOwner->ioStatus();
         if (ioErr != OK) err = ioErr;
     }
-    mOwner->trackProgressStatus(mTrackId, -1, err);
+    return err;
+}
 
-    // Last chunk
-    if (!hasMultipleTracks) {
-        addOneStscTableEntry(1, mStszTableEntries->count());
+// The last chunk goes out and the open table runs are closed.
+void MPEG4Writer::Track::finishTrack(SampleLoop* loop) {
+    if (!loop->hasMultipleTracks) {
+        mTable.addChunkWithOwnEntry(mTable.sampleCount());
     } else if (!mPendingChunkSamples.empty()) {
-        addOneStscTableEntry(++nChunks, mPendingChunkSamples.size());
-        bufferChunk(lastTimestampUs);
+        mTable.addChunkWithOwnEntry((uint32_t)mPendingChunkSamples.size());
+        bufferChunk(loop->lastTimestampUs);
     }
-
+    mTable.finishSamples();
     // The last sample lasts as long as the one before it; a lone sample
     // gets no duration.
-    if (mStszTableEntries->count() == 1) {
-        lastDurationUs = 0;
-        addOneSttsTableEntry(1, 0);
-        if (sampleCount > 1) addOneSttsTableEntry(sampleCount - 1, 0);
-    } else {
-        ++sampleCount;
-        if (mStszTableEntries->count() <= 2) {
-            addOneSttsTableEntry(1, (uint32_t)lastDurationTicks);
-            addOneSttsTableEntry(sampleCount - 1, (uint32_t)lastDurationTicks);
-        } else {
-            addOneSttsTableEntry(sampleCount, (uint32_t)lastDurationTicks);
-        }
-    }
-    if (!mIsAudio && cttsSampleCount > 0) {
-        addOneCttsTableEntry(cttsSampleCount, (int32_t)lastCttsOffsetTimeTicks);
-    }
+    if (mTable.sampleCount() == 1) loop->lastDurationUs = 0;
 
     mSamplePool.close();
-    mTrackDurationUs += lastDurationUs;
+    mTrackDurationUs += loop->lastDurationUs;
     mReachedEOS = true;
-
-    ALOGI("Received total/0-length (%d/%d) buffers and encoded %d frames. - %s", count,
-          nZeroLengthFrames, (int)mStszTableEntries->count(), mIsAudio ? "audio" : "video");
-    if (mIsAudio) {
-        ALOGI("Audio track drift time: %lld us", (long long)mOwner->getDriftTimeUs());
-    }
-
-    if (err == android::ERROR_END_OF_STREAM) return OK;
-    return err;
 }
 
 }  // namespace qor

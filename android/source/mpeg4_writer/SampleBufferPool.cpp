@@ -10,9 +10,7 @@ const size_t kSmallGranule = 256;
 const size_t kLargeGranule = 4096;
 }  // namespace
 
-SampleBufferPool::~SampleBufferPool() {
-    for (android::MediaBuffer* buffer : mIdle) destroy(buffer);
-}
+SampleBufferPool::~SampleBufferPool() { close(); }
 
 void SampleBufferPool::destroy(android::MediaBuffer* buffer) {
     buffer->setObserver(nullptr);

@@ -11,6 +11,7 @@
 
 #include <vector>
 
+#include <android-base/thread_annotations.h>
 #include <media/stagefright/MediaBuffer.h>
 #include <utils/Mutex.h>
 
@@ -23,11 +24,11 @@ public:
     ~SampleBufferPool() override;
 
     // A buffer of at least `size` bytes, range (0, size), one reference.
-    android::MediaBuffer* acquire(size_t size);
+    android::MediaBuffer* acquire(size_t size) EXCLUDES(mLock);
 
     // No more acquisitions: idle buffers are freed now, returned ones as
     // they come back.
-    void close();
+    void close() EXCLUDES(mLock);
 
     // Called by MediaBuffer::release() when the last reference goes.
     void signalBufferReturned(android::MediaBuffer* buffer) override;
@@ -35,10 +36,12 @@ public:
 private:
     static void destroy(android::MediaBuffer* buffer);
 
+    // Taken last: a buffer may come back while the writer holds its lock.
     android::Mutex mLock;
-    std::vector<android::MediaBuffer*> mIdle;
-    size_t mIdleBytes;
-    bool mClosed;
+    // Idle buffers keep the one reference the pool holds on them.
+    std::vector<android::MediaBuffer*> mIdle GUARDED_BY(mLock);
+    size_t mIdleBytes GUARDED_BY(mLock);
+    bool mClosed GUARDED_BY(mLock);
 };
 
 }  // namespace qor
