@@ -23,8 +23,6 @@ using android::OK;
 
 namespace {
 
-const OMX_U32 kAvcLevelAny = 0;
-
 // Input buffer bytes for one frame of `colorFormat`.
 size_t getFrameSize(OMX_COLOR_FORMATTYPE colorFormat, int32_t width, int32_t height) {
     const size_t base = (size_t)width * height;
