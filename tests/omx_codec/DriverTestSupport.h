@@ -140,6 +140,13 @@ public:
         std::lock_guard<std::mutex> guard(mMutex);
         mRefuse = {cmd, param, err, true};
     }
+    // The component's next event `event` with `data1` and `data2` reaches
+    // the driver no sooner than the driver's next input buffer, as from a
+    // slow service.
+    void holdEventUntilInput(OMX_EVENTTYPE event, OMX_U32 data1, OMX_U32 data2) {
+        std::lock_guard<std::mutex> guard(mMutex);
+        mHold = {event, data1, data2, {}, true};
+    }
     // Hands `msg` to the driver on the calling thread, as the service does.
     void deliver(const android::omx_message& msg) {
 #if PLATFORM_LEVEL >= 23
@@ -227,6 +234,7 @@ public:
     }
     status_t emptyBuffer(node_id n, buffer_id buffer, OMX_U32 offset, OMX_U32 length, OMX_U32 flags,
                          OMX_TICKS timestamp, int fence) override {
+        deliverHeldEvent();
         return mReal->emptyBuffer(n, buffer, offset, length, flags, timestamp, fence);
     }
 #else
@@ -241,6 +249,7 @@ public:
     status_t fillBuffer(node_id n, buffer_id buffer) override { return mReal->fillBuffer(n, buffer); }
     status_t emptyBuffer(node_id n, buffer_id buffer, OMX_U32 offset, OMX_U32 length, OMX_U32 flags,
                          OMX_TICKS timestamp) override {
+        deliverHeldEvent();
         return mReal->emptyBuffer(n, buffer, offset, length, flags, timestamp);
     }
 #endif
@@ -263,12 +272,14 @@ private:
 #if PLATFORM_LEVEL >= 23
         void onMessages(const std::list<android::omx_message>& messages) override {
             std::list<android::omx_message> relayed;
-            for (const android::omx_message& msg : messages) relayed.push_back(mProxy->script(msg));
-            mProxy->mObserver->onMessages(relayed);
+            for (const android::omx_message& msg : messages) {
+                if (!mProxy->hold(msg)) relayed.push_back(mProxy->script(msg));
+            }
+            if (!relayed.empty()) mProxy->mObserver->onMessages(relayed);
         }
 #else
         void onMessage(const android::omx_message& msg) override {
-            mProxy->mObserver->onMessage(mProxy->script(msg));
+            if (!mProxy->hold(msg)) mProxy->mObserver->onMessage(mProxy->script(msg));
         }
 #endif
     private:
@@ -288,13 +299,38 @@ private:
         bool armed;
     };
 
+    static bool matches(const EventReplacement& r, const android::omx_message& msg) {
+        return r.armed && msg.type == android::omx_message::EVENT && msg.u.event_data.event == r.event &&
+               msg.u.event_data.data1 == r.data1 && msg.u.event_data.data2 == r.data2;
+    }
+
+    // The caller holds the driver's lock: the held event goes on a thread of
+    // its own, as the service would send it. An input buffer ahead of the
+    // event means there is nothing to wait for.
+    void deliverHeldEvent() {
+        std::lock_guard<std::mutex> guard(mMutex);
+        mHold.armed = false;
+        if (!mHeld) return;
+        mHeld = false;
+        const android::omx_message msg = mHold.replacement;
+        mThreads.emplace_back([this, msg] { deliver(msg); });
+    }
+
+    // False when the message is held back.
+    bool hold(const android::omx_message& msg) {
+        std::lock_guard<std::mutex> guard(mMutex);
+        if (!matches(mHold, msg)) return false;
+        mHold.armed = false;
+        mHold.replacement = msg;
+        mHeld = true;
+        return true;
+    }
+
     android::omx_message script(const android::omx_message& msg) {
         std::lock_guard<std::mutex> guard(mMutex);
-        const EventReplacement& r = mReplaceEvent;
-        if (r.armed && msg.type == android::omx_message::EVENT && msg.u.event_data.event == r.event &&
-            msg.u.event_data.data1 == r.data1 && msg.u.event_data.data2 == r.data2) {
+        if (matches(mReplaceEvent, msg)) {
             mReplaceEvent.armed = false;
-            return r.replacement;
+            return mReplaceEvent.replacement;
         }
         return msg;
     }
@@ -319,6 +355,8 @@ private:
     std::string mCommands;
     EventReplacement mReplaceEvent{};
     Refusal mRefuse{};
+    EventReplacement mHold{};  // `replacement` is the held message
+    bool mHeld = false;
     std::vector<std::thread> mThreads;
     std::atomic<bool> mArmed{false};
     std::atomic<bool> mInjected{false};

@@ -48,6 +48,7 @@ struct StateScript {
     status_t sourceEnd;         // what the source's read returns at its end
     Replacement replace;        // a component message the driver gets in another form
     OMX_COMMANDTYPE refusedCmd;  // a command the service refuses (OMX_CommandMax: none)
+    bool enableWaitsForInput;   // the output port's enabling is reported late
     std::vector<android::omx_message> afterStart;  // handed over once start() returned
     status_t startResult;
     OMX_U32 readsWanted;        // successful reads before the script stops reading
@@ -62,59 +63,59 @@ const status_t kUnknown = android::UNKNOWN_ERROR;
 const OMX_COMMANDTYPE kNone = OMX_CommandMax;
 
 const StateScript kScripts[] = {
-    // Start-up: the awaited state never comes, start() fails; stop()
-    // brings down a component that did reach Executing.
+    // Start-up: the awaited state never comes and start() fails; stop()
+    // brings down a component that reached Executing all the same.
     {"ErrorInsteadOfIdle", 1000, android::ERROR_END_OF_STREAM,
-     {true, OMX_EventCmdComplete, OMX_CommandStateSet, OMX_StateIdle, error()}, kNone, {},
+     {true, OMX_EventCmdComplete, OMX_CommandStateSet, OMX_StateIdle, error()}, kNone, false, {},
      kUnknown, 1, kUnknown, OMXCodec::ERROR, OMXCodec::ERROR, "Idle",
      "[OMX.vendor.avc] init failed"},
     {"InvalidInsteadOfExecuting", 1000, android::ERROR_END_OF_STREAM,
      {true, OMX_EventCmdComplete, OMX_CommandStateSet, OMX_StateExecuting,
       stateReached(OMX_StateInvalid)},
-     kNone, {}, kUnknown, 1, kUnknown, OMXCodec::ERROR, OMXCodec::ERROR,
+     kNone, false, {}, kUnknown, 1, kUnknown, OMXCodec::ERROR, OMXCodec::ERROR,
      "Idle Executing Idle Loaded", "[OMX.vendor.avc] init failed"},
     // Executing: an error or an invalid component wakes the reader; stop()
     // still brings the component to Loaded and the driver stays in ERROR.
-    {"ErrorWhileExecuting", 1000, android::ERROR_END_OF_STREAM, kNoReplacement, kNone, {error()},
+    {"ErrorWhileExecuting", 1000, android::ERROR_END_OF_STREAM, kNoReplacement, kNone, false, {error()},
      android::OK, 1, kUnknown, OMXCodec::ERROR, OMXCodec::ERROR, "Idle Executing Idle Loaded",
      "[OMX.vendor.avc] ERROR(0x"},
-    {"InvalidWhileExecuting", 1000, android::ERROR_END_OF_STREAM, kNoReplacement, kNone,
+    {"InvalidWhileExecuting", 1000, android::ERROR_END_OF_STREAM, kNoReplacement, kNone, false,
      {stateReached(OMX_StateInvalid)}, android::OK, 1, kUnknown, OMXCodec::ERROR, OMXCodec::ERROR,
      "Idle Executing Idle Loaded", ""},
     // In ERROR, events are dropped: a completion for a command never sent
     // would otherwise break the port bookkeeping.
-    {"EventsAfterAnErrorAreDropped", 1000, android::ERROR_END_OF_STREAM, kNoReplacement, kNone,
+    {"EventsAfterAnErrorAreDropped", 1000, android::ERROR_END_OF_STREAM, kNoReplacement, kNone, false,
      {error(), event(OMX_EventCmdComplete, OMX_CommandPortDisable, kOutput)}, android::OK, 1,
      kUnknown, OMXCodec::ERROR, OMXCodec::ERROR, "Idle Executing Idle Loaded",
      "Dropping OMX EVENT message - we're in ERROR state."},
     // New output port settings: the port goes down, comes back with new
     // buffers, and encoding goes on.
-    {"OutputSettingsChanged", 1000, android::ERROR_END_OF_STREAM, kNoReplacement, kNone,
+    {"OutputSettingsChanged", 1000, android::ERROR_END_OF_STREAM, kNoReplacement, kNone, true,
      {outputSettingsChanged(OMX_IndexParamPortDefinition)}, android::OK, 5, android::OK,
      OMXCodec::EXECUTING, OMXCodec::LOADED, "Idle Executing Disable1 Enable1 Idle Loaded", ""},
     {"OutputSettingsChangedWithoutIndex", 1000, android::ERROR_END_OF_STREAM, kNoReplacement,
-     kNone, {outputSettingsChanged(0)}, android::OK, 5, android::OK, OMXCodec::EXECUTING,
+     kNone, true, {outputSettingsChanged(0)}, android::OK, 5, android::OK, OMXCodec::EXECUTING,
      OMXCodec::LOADED, "Idle Executing Disable1 Enable1 Idle Loaded", ""},
     // A crop change or a change of anything else needs no reconfiguration.
-    {"OutputCropChanged", 1000, android::ERROR_END_OF_STREAM, kNoReplacement, kNone,
+    {"OutputCropChanged", 1000, android::ERROR_END_OF_STREAM, kNoReplacement, kNone, false,
      {outputSettingsChanged(kOutputCropConfig)}, android::OK, 5, android::OK, OMXCodec::EXECUTING,
      OMXCodec::LOADED, "Idle Executing Idle Loaded", ""},
-    {"UnrelatedSettingChanged", 1000, android::ERROR_END_OF_STREAM, kNoReplacement, kNone,
+    {"UnrelatedSettingChanged", 1000, android::ERROR_END_OF_STREAM, kNoReplacement, kNone, false,
      {outputSettingsChanged(OMX_IndexParamVideoAvc)}, android::OK, 5, android::OK,
      OMXCodec::EXECUTING, OMXCodec::LOADED, "Idle Executing Idle Loaded", ""},
     // The output port refused back: ERROR; stop() frees what the driver
     // holds without a state command to the component, which, still
     // running, reports its emptied input port as an error.
     {"PortEnableRefused", 1000, android::ERROR_END_OF_STREAM, kNoReplacement,
-     OMX_CommandPortEnable, {outputSettingsChanged(OMX_IndexParamPortDefinition)}, android::OK, 1,
+     OMX_CommandPortEnable, false, {outputSettingsChanged(OMX_IndexParamPortDefinition)}, android::OK, 1,
      kUnknown, OMXCodec::ERROR, OMXCodec::ERROR, "Idle Executing Disable1 Enable1",
      "[OMX.vendor.avc] enablePortAsync(1) failed"},
     // The end of the source is the end of the stream; a source's error is
     // what the last read returns.
-    {"EndOfStream", 3, android::ERROR_END_OF_STREAM, kNoReplacement, kNone, {}, android::OK, 1000,
+    {"EndOfStream", 3, android::ERROR_END_OF_STREAM, kNoReplacement, kNone, false, {}, android::OK, 1000,
      android::ERROR_END_OF_STREAM, OMXCodec::EXECUTING, OMXCodec::LOADED,
      "Idle Executing Idle Loaded", ""},
-    {"SourceErrorEndsTheStream", 3, android::ERROR_IO, kNoReplacement, kNone, {}, android::OK,
+    {"SourceErrorEndsTheStream", 3, android::ERROR_IO, kNoReplacement, kNone, false, {}, android::OK,
      1000, android::ERROR_IO, OMXCodec::EXECUTING, OMXCodec::LOADED, "Idle Executing Idle Loaded",
      ""},
 };
@@ -155,7 +156,15 @@ TEST_P(DriverStateTest, ReachesTheScriptedStateAndOutcome) {
         proxy->replaceEvent(script.replace.event, script.replace.data1, script.replace.data2,
                             script.replace.with);
     }
-    if (script.refusedCmd != kNone) proxy->refuseCommand(script.refusedCmd, kOutput, android::UNKNOWN_ERROR);
+    if (script.refusedCmd != kNone) {
+        proxy->refuseCommand(script.refusedCmd, kOutput, android::UNKNOWN_ERROR);
+    }
+    // A reconfiguration that ends before the first read would let the
+    // component's first output be handed out twice: the first read comes
+    // while the driver still waits for the port.
+    if (script.enableWaitsForInput) {
+        proxy->holdEventUntilInput(OMX_EventCmdComplete, OMX_CommandPortEnable, kOutput);
+    }
     sp<android::MediaSource> source =
             OMXCodec::Create(proxy, videoFormat(w, h), true,
                              new RawSource(w * h * 3 / 2, script.frames, 33333, script.sourceEnd));
