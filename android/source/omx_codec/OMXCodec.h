@@ -10,6 +10,8 @@
 #include <stdint.h>
 
 #include <list>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include <OMX_Audio.h>
@@ -17,6 +19,7 @@
 #include <OMX_Core.h>
 #include <OMX_Video.h>
 
+#include <android-base/thread_annotations.h>
 #include <binder/MemoryDealer.h>
 #include <media/IOMX.h>
 #include <media/stagefright/MediaBuffer.h>
@@ -27,6 +30,8 @@
 #include <utils/Condition.h>
 #include <utils/Mutex.h>
 #include <utils/String8.h>
+
+#include "common/MediaBufferRef.h"
 
 namespace qor {
 
@@ -76,15 +81,17 @@ public:
                                  bool isEncoder, const char* mime);
     static status_t getOMXChannelMapping(size_t numChannels, OMX_AUDIO_CHANNELTYPE map[]);
 
-    status_t start(android::MetaData* params = nullptr) override;
-    status_t stop() override;
-    sp<android::MetaData> getFormat() override;
-    status_t read(android::MediaBuffer** buffer, const ReadOptions* options = nullptr) override;
-    status_t pause() override;
-    void signalBufferReturned(android::MediaBuffer* buffer) override;
+    status_t start(android::MetaData* params = nullptr) override EXCLUDES(mLock);
+    status_t stop() override EXCLUDES(mLock);
+    sp<android::MetaData> getFormat() override EXCLUDES(mLock);
+    status_t read(android::MediaBuffer** buffer, const ReadOptions* options = nullptr) override
+            EXCLUDES(mLock);
+    status_t pause() override EXCLUDES(mLock);
+    // A client gave an output buffer back (MediaBuffer::release).
+    void signalBufferReturned(android::MediaBuffer* buffer) override EXCLUDES(mLock);
 
     // Called by the observer with mLock held, once per message.
-    void on_message(const android::omx_message& msg);
+    void on_message(const android::omx_message& msg) REQUIRES(mLock);
 
     enum State {
         DEAD = 0,
@@ -99,7 +106,7 @@ public:
     };
 
     // For tests.
-    State state() {
+    State state() EXCLUDES(mLock) {
         android::Mutex::Autolock autoLock(mLock);
         return mState;
     }
@@ -127,120 +134,188 @@ private:
         OWNED_BY_CLIENT = 3,
     };
 
+    // Frees an output buffer the driver made, once no client holds it.
+    struct OutputBufferDeleter {
+        void operator()(android::MediaBuffer* buffer) const;
+    };
+    using OutputBuffer = std::unique_ptr<android::MediaBuffer, OutputBufferDeleter>;
+
     struct BufferInfo {
-        android::IOMX::buffer_id mBuffer;
-        BufferStatus mStatus;
+        android::IOMX::buffer_id mBuffer = 0;
+        BufferStatus mStatus = OWNED_BY_US;
         sp<android::IMemory> mMem;
-        size_t mSize;
-        void* mData;
-        android::MediaBuffer* mMediaBuffer;
+        size_t mSize = 0;
+        void* mData = nullptr;
+        // Output port: the buffer read() hands out, over mData.
+        OutputBuffer mOutputBuffer;
+        // Input port: the source's buffer the component reads in place
+        // (meta data or secure input), held until the component is done.
+        MediaBufferRef mSourceBuffer;
     };
 
-    struct CodecSpecificData {
-        size_t mSize;
-        uint8_t* mData;
-    };
+    using CodecSpecificData = std::vector<uint8_t>;
 
     OMXCodec(const sp<android::IOMX>& omx, android::IOMX::node_id node, uint32_t quirks,
              uint32_t flags, bool isEncoder, const char* mime, const char* componentName,
              const sp<android::MediaSource>& source, const sp<ANativeWindow>& nativeWindow);
 
-    static uint32_t getComponentQuirks(const android::String8& name, size_t index);
-
-    // Creation and state (OMXCodecCreate.cpp)
+    // Creation (OMXCodecCreate.cpp)
     void setComponentRole();
-    status_t init();
-    void setState(State newState);
+
+    // State machine (OMXCodecStates.cpp)
+    status_t init() REQUIRES(mLock);
+    void setState(State newState) REQUIRES(mLock);
+    void onCmdComplete(OMX_COMMANDTYPE cmd, OMX_U32 data) REQUIRES(mLock);
+    void onStateChange(OMX_STATETYPE newState) REQUIRES(mLock);
+    void onIdleReached() REQUIRES(mLock);
+    void checkAllBuffersReturned(OMX_U32 portIndex) REQUIRES(mLock);
+    void onPortDisabled(OMX_U32 portIndex) REQUIRES(mLock);
+    void reenableOutputPort(OMX_U32 portIndex) REQUIRES(mLock);
+    void onPortEnabled(OMX_U32 portIndex) REQUIRES(mLock);
+    void onFlushComplete(OMX_U32 portIndex) REQUIRES(mLock);
+    void onPortSettingsChanged(OMX_U32 portIndex) REQUIRES(mLock);
+    status_t stopOmxComponent_l() REQUIRES(mLock);
+    void waitWhileInTransition() REQUIRES(mLock);
+    bool stillRunningAfterError() REQUIRES(mLock);
+    void stopFromExecuting(bool backToError) REQUIRES(mLock);
 
     // Configuration (OMXCodecConfigure.cpp)
-    status_t configureCodec(const sp<android::MetaData>& meta);
-    void addCodecSpecificData(const void* data, size_t size);
-    void clearCodecSpecificData();
+    status_t configureCodec(const sp<android::MetaData>& meta) EXCLUDES(mLock);
+    void collectCodecSpecificData(const sp<android::MetaData>& meta) REQUIRES(mLock);
+    status_t configureAudio(const sp<android::MetaData>& meta, int32_t bitRate) REQUIRES(mLock);
+    status_t enableThumbnailMode() REQUIRES(mLock);
+    void addCodecSpecificData(const void* data, size_t size) REQUIRES(mLock);
+    void clearCodecSpecificData() REQUIRES(mLock);
     status_t setVideoPortFormatType(OMX_U32 portIndex, OMX_VIDEO_CODINGTYPE compressionFormat,
-                                    OMX_COLOR_FORMATTYPE colorFormat);
-    status_t setVideoInputFormat(const char* mime, const sp<android::MetaData>& meta);
-    status_t setupAVCEncoderParameters(const sp<android::MetaData>& meta);
-    status_t setupBitRate(int32_t bitRate);
+                                    OMX_COLOR_FORMATTYPE colorFormat) REQUIRES(mLock);
+    status_t setVideoInputFormat(const char* mime, const sp<android::MetaData>& meta)
+            REQUIRES(mLock);
+    void setVideoInputPortDefinition(OMX_COLOR_FORMATTYPE colorFormat, int32_t width,
+                                     int32_t height, int32_t stride, int32_t sliceHeight,
+                                     int32_t frameRate) REQUIRES(mLock);
+    void setVideoOutputPortDefinition(OMX_VIDEO_CODINGTYPE compressionFormat, int32_t width,
+                                      int32_t height, int32_t bitRate) REQUIRES(mLock);
+    status_t setupAVCEncoderParameters(const sp<android::MetaData>& meta) REQUIRES(mLock);
+    status_t setupBitRate(int32_t bitRate) REQUIRES(mLock);
     status_t getVideoProfileLevel(const sp<android::MetaData>& meta,
                                   const OMX_VIDEO_PARAM_PROFILELEVELTYPE& defaultProfileLevel,
-                                  OMX_VIDEO_PARAM_PROFILELEVELTYPE& profileLevel);
-    status_t isColorFormatSupported(OMX_COLOR_FORMATTYPE colorFormat, int portIndex);
+                                  OMX_VIDEO_PARAM_PROFILELEVELTYPE& profileLevel) REQUIRES(mLock);
+    status_t isColorFormatSupported(OMX_COLOR_FORMATTYPE colorFormat, int portIndex)
+            REQUIRES(mLock);
     status_t findTargetColorFormat(const sp<android::MetaData>& meta,
-                                   OMX_COLOR_FORMATTYPE* colorFormat);
+                                   OMX_COLOR_FORMATTYPE* colorFormat) REQUIRES(mLock);
     status_t setAACFormat(int32_t numChannels, int32_t sampleRate, int32_t bitRate,
-                          int32_t aacProfile, bool isADTS);
-    void setRawAudioFormat(OMX_U32 portIndex, int32_t sampleRate, int32_t numChannels);
-    void setMinBufferSize(OMX_U32 portIndex, OMX_U32 size);
-    void initOutputFormat(const sp<android::MetaData>& inputFormat);
+                          int32_t aacProfile, bool isADTS) REQUIRES(mLock);
+    status_t setAACEncoderFormat(int32_t numChannels, int32_t sampleRate, int32_t bitRate,
+                                 int32_t aacProfile) REQUIRES(mLock);
+    status_t setAACDecoderFormat(int32_t numChannels, int32_t sampleRate, bool isADTS)
+            REQUIRES(mLock);
+    void selectAACOutputEncoding() REQUIRES(mLock);
+    void setRawAudioFormat(OMX_U32 portIndex, int32_t sampleRate, int32_t numChannels)
+            REQUIRES(mLock);
+    void setMinBufferSize(OMX_U32 portIndex, OMX_U32 size) REQUIRES(mLock);
+    void initOutputFormat(const sp<android::MetaData>& inputFormat) REQUIRES(mLock);
+    void describeOutputPort(const OMX_PARAM_PORTDEFINITIONTYPE& def,
+                            const sp<android::MetaData>& inputFormat) REQUIRES(mLock);
 
     // Ports and buffers (OMXCodecBuffers.cpp)
-    status_t allocateBuffers();
-    status_t allocateBuffersOnPort(OMX_U32 portIndex);
-    status_t freeBuffer(OMX_U32 portIndex, size_t bufIndex);
-    status_t freeBuffersOnPort(OMX_U32 portIndex, bool onlyThoseWeOwn = false);
-    bool flushPortAsync(OMX_U32 portIndex);
-    void disablePortAsync(OMX_U32 portIndex);
-    status_t enablePortAsync(OMX_U32 portIndex);
+    status_t allocateBuffers() REQUIRES(mLock);
+    status_t allocateBuffersOnPort(OMX_U32 portIndex) REQUIRES(mLock);
+    status_t checkPortMayAllocate(OMX_U32 portIndex) REQUIRES(mLock);
+    bool componentAllocatesOn(OMX_U32 portIndex) REQUIRES(mLock);
+    status_t allocateBuffer(OMX_U32 portIndex, const OMX_PARAM_PORTDEFINITIONTYPE& def)
+            REQUIRES(mLock);
+    void setUpSkipCutBuffer() REQUIRES(mLock);
+    status_t shareInputBuffersWithSource() REQUIRES(mLock);
+    status_t freeBuffer(OMX_U32 portIndex, size_t bufIndex) REQUIRES(mLock);
+    status_t freeBuffersOnPort(OMX_U32 portIndex, bool onlyThoseWeOwn = false) REQUIRES(mLock);
+    bool flushPortAsync(OMX_U32 portIndex) REQUIRES(mLock);
+    void disablePortAsync(OMX_U32 portIndex) REQUIRES(mLock);
+    status_t enablePortAsync(OMX_U32 portIndex) REQUIRES(mLock);
     static size_t countBuffersWeOwn(const std::vector<BufferInfo>& buffers);
-    BufferInfo* findInputBufferByDataPointer(void* ptr);
-    BufferInfo* findEmptyInputBuffer();
+    bool weOwnAllBuffersOn(OMX_U32 portIndex) REQUIRES(mLock);
+    BufferInfo* findInputBufferByDataPointer(void* ptr) REQUIRES(mLock);
+    BufferInfo* findEmptyInputBuffer() REQUIRES(mLock);
 
-    // Events and state machine (OMXCodecEvents.cpp)
-    void onEvent(OMX_EVENTTYPE event, OMX_U32 data1, OMX_U32 data2);
-    void onCmdComplete(OMX_COMMANDTYPE cmd, OMX_U32 data);
-    void onStateChange(OMX_STATETYPE newState);
-    void onPortSettingsChanged(OMX_U32 portIndex);
-    size_t findBufferIndex(OMX_U32 portIndex, android::IOMX::buffer_id buffer);
-    void onEmptyBufferDone(android::IOMX::buffer_id buffer);
-    void onFillBufferDone(const android::omx_message& msg);
-    status_t stopOmxComponent_l();
+    // The service's messages (OMXCodecEvents.cpp)
+    void onEvent(OMX_EVENTTYPE event, OMX_U32 data1, OMX_U32 data2) REQUIRES(mLock);
+    void onOutputConfigChanged(OMX_U32 configIndex) REQUIRES(mLock);
+    void applyOutputScale() REQUIRES(mLock);
+    size_t findBufferIndex(OMX_U32 portIndex, android::IOMX::buffer_id buffer) REQUIRES(mLock);
+    void onEmptyBufferDone(android::IOMX::buffer_id buffer) REQUIRES(mLock);
+    void onFillBufferDone(const android::omx_message& msg) REQUIRES(mLock);
+
+    // The MediaSource face (OMXCodecSource.cpp)
+    void resetStreamState() REQUIRES(mLock);
+    status_t startEncoder(const sp<android::MetaData>& params) REQUIRES(mLock);
+    void submitInitialBuffers(bool* seeking, int64_t seekTimeUs,
+                              ReadOptions::SeekMode seekMode) REQUIRES(mLock);
+    status_t seek_l(int64_t seekTimeUs, ReadOptions::SeekMode seekMode) REQUIRES(mLock);
+    status_t takeFilledBuffer(android::MediaBuffer** buffer) REQUIRES(mLock);
 
     // Data flow (OMXCodecDataFlow.cpp)
-    void drainInputBuffers();
-    bool drainInputBuffer(BufferInfo* info);
-    bool drainAnyInputBuffer();
-    void fillOutputBuffers();
-    void fillOutputBuffer(BufferInfo* info);
-    void deliverFilledBuffer(BufferInfo* info, const android::omx_message& msg);
-    int64_t getDecodingTimeUs();
+    void drainInputBuffers() REQUIRES(mLock);
+    bool drainInputBuffer(BufferInfo* info) REQUIRES(mLock);
+    bool drainAnyInputBuffer() REQUIRES(mLock);
+    bool submitCodecSpecificData(BufferInfo* info) REQUIRES(mLock);
+    ReadOptions takePendingSeek() REQUIRES(mLock);
+    bool submitEndOfStream(BufferInfo* info, status_t finalStatus) REQUIRES(mLock);
+    bool submitSourceBuffer(BufferInfo* info, MediaBufferRef srcBuffer) REQUIRES(mLock);
+    int64_t copySourceBuffer(BufferInfo* info, MediaBufferRef srcBuffer, size_t* length)
+            REQUIRES(mLock);
+    void fillOutputBuffers() REQUIRES(mLock);
+    void fillOutputBuffer(BufferInfo* info) REQUIRES(mLock);
+    void deliverFilledBuffer(BufferInfo* info, const android::omx_message& msg) REQUIRES(mLock);
+    bool describeFilledBuffer(android::MediaBuffer* buffer, const android::omx_message& msg)
+            REQUIRES(mLock);
+    int64_t getDecodingTimeUs() REQUIRES(mLock);
     status_t emptyBuffer_l(android::IOMX::buffer_id buffer, OMX_U32 offset, OMX_U32 length,
-                           OMX_U32 flags, OMX_TICKS timestamp);
-    status_t fillBuffer_l(android::IOMX::buffer_id buffer);
+                           OMX_U32 flags, OMX_TICKS timestamp) REQUIRES(mLock);
+    status_t fillBuffer_l(android::IOMX::buffer_id buffer) REQUIRES(mLock);
 
-    sp<android::IOMX> mOMX;
-    bool mOMXLivesLocally;
-    android::IOMX::node_id mNode;
-    uint32_t mQuirks;
-    uint32_t mFlags;
-    bool mIsEncoder;
-    bool mIsVideo;
-    char* mMIME;
-    char* mComponentName;
-    sp<android::MetaData> mOutputFormat;
+    // Set at construction and only read after it.
+    const sp<android::IOMX> mOMX;
+    const bool mOMXLivesLocally;
+    const android::IOMX::node_id mNode;
+    const uint32_t mFlags;
+    const bool mIsEncoder;
+    const bool mIsVideo;
+    const std::string mMIME;
+    const std::string mComponentName;
+    const sp<ANativeWindow> mNativeWindow;
+    // Set at construction; the destructor lets it go before the node.
     sp<android::MediaSource> mSource;
-    std::vector<CodecSpecificData> mCodecSpecificData;
-    size_t mCodecSpecificDataIndex;
-    sp<android::MemoryDealer> mDealer[2];
-    State mState;
-    std::vector<BufferInfo> mPortBuffers[2];
-    PortStatus mPortStatus[2];
-    bool mInitialBufferSubmit;
-    bool mSignalledEOS;
-    status_t mFinalStatus;
-    bool mNoMoreOutputData;
-    bool mOutputPortSettingsHaveChanged;
-    int64_t mSeekTimeUs;
-    ReadOptions::SeekMode mSeekMode;
-    int64_t mTargetTimeUs;
-    bool mOutputPortSettingsChangedPending;
-    sp<android::SkipCutBuffer> mSkipCutBuffer;
+
+    // Lock order: mLock before the source's own locks (read(), start() and
+    // stop() reach the source with mLock held) and before the service's;
+    // the service delivers its messages on its own threads and takes mLock
+    // through the observer, never while it holds a lock of its own. Clients
+    // give output buffers back (signalBufferReturned) without holding mLock.
     android::Mutex mLock;
-    android::Condition mAsyncCompletion;
-    bool mPaused;
-    sp<ANativeWindow> mNativeWindow;
-    std::list<size_t> mFilledBuffers;
-    android::Condition mBufferFilled;
-    std::list<int64_t> mDecodingTimeList;
+    android::Condition mAsyncCompletion;  // a state transition finished
+    android::Condition mBufferFilled;     // output, end of stream, error or seek handed on
+
+    uint32_t mQuirks GUARDED_BY(mLock);
+    sp<android::MetaData> mOutputFormat GUARDED_BY(mLock);
+    std::vector<CodecSpecificData> mCodecSpecificData GUARDED_BY(mLock);
+    size_t mCodecSpecificDataIndex GUARDED_BY(mLock);
+    sp<android::MemoryDealer> mDealer[2] GUARDED_BY(mLock);
+    State mState GUARDED_BY(mLock);
+    std::vector<BufferInfo> mPortBuffers[2] GUARDED_BY(mLock);
+    PortStatus mPortStatus[2] GUARDED_BY(mLock);
+    bool mInitialBufferSubmit GUARDED_BY(mLock);
+    bool mSignalledEOS GUARDED_BY(mLock);
+    status_t mFinalStatus GUARDED_BY(mLock);
+    bool mNoMoreOutputData GUARDED_BY(mLock);
+    bool mOutputPortSettingsHaveChanged GUARDED_BY(mLock);
+    int64_t mSeekTimeUs GUARDED_BY(mLock);
+    ReadOptions::SeekMode mSeekMode GUARDED_BY(mLock);
+    int64_t mTargetTimeUs GUARDED_BY(mLock);
+    bool mOutputPortSettingsChangedPending GUARDED_BY(mLock);
+    sp<android::SkipCutBuffer> mSkipCutBuffer GUARDED_BY(mLock);
+    bool mPaused GUARDED_BY(mLock);
+    std::list<size_t> mFilledBuffers GUARDED_BY(mLock);
+    std::list<int64_t> mDecodingTimeList GUARDED_BY(mLock);
 
     OMXCodec(const OMXCodec&) = delete;
     OMXCodec& operator=(const OMXCodec&) = delete;

@@ -23,20 +23,8 @@ status_t OMXCodec::allocateBuffers() {
 }
 
 status_t OMXCodec::allocateBuffersOnPort(OMX_U32 portIndex) {
-    if (mNativeWindow != nullptr && portIndex == kPortIndexOutput) return -1;
-    if ((mFlags & kEnableGrallocUsageProtected) && portIndex == kPortIndexOutput) {
-        ALOGE("protected output buffers must be stent to an ANativeWindow");
-        return -1;
-    }
-
-    status_t err = OK;
-    if ((mFlags & kStoreMetaDataInVideoBuffers) && portIndex == kPortIndexInput) {
-        err = mOMX->storeMetaDataInBuffers(mNode, kPortIndexInput, OMX_TRUE);
-        if (err != OK) {
-            ALOGE("Storing meta data in video buffers is not supported");
-            return err;
-        }
-    }
+    status_t err = checkPortMayAllocate(portIndex);
+    if (err != OK) return err;
 
     OMX_PARAM_PORTDEFINITIONTYPE def;
     InitOMXParams(&def);
@@ -44,7 +32,7 @@ status_t OMXCodec::allocateBuffersOnPort(OMX_U32 portIndex) {
     err = mOMX->getParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
     if (err != OK) return err;
 
-    ALOGI("[%s] qor allocating %lu buffers of size %lu on %s port", mComponentName,
+    ALOGI("[%s] qor allocating %lu buffers of size %lu on %s port", mComponentName.c_str(),
           (unsigned long)def.nBufferCountActual, (unsigned long)def.nBufferSize,
           portIndex == kPortIndexInput ? "input" : "output");
 
@@ -54,93 +42,123 @@ status_t OMXCodec::allocateBuffersOnPort(OMX_U32 portIndex) {
 #else
     mDealer[portIndex] = new android::MemoryDealer(totalSize, "OMXCodec");
 #endif
-
     for (OMX_U32 i = 0; i < def.nBufferCountActual; ++i) {
-        sp<android::IMemory> mem = mDealer[portIndex]->allocate(def.nBufferSize);
-        CHECK(mem.get() != nullptr);
-
-        BufferInfo info;
-        info.mData = nullptr;
-        info.mSize = def.nBufferSize;
-
-        // Components with the quirk for a port (and secure input) give out
-        // their own memory on it.
-        const bool componentAllocates =
-                portIndex == kPortIndexInput
-                        ? (mQuirks & kRequiresAllocateBufferOnInputPorts) ||
-                                  (mFlags & kUseSecureInputBuffers)
-                        : (mQuirks & kRequiresAllocateBufferOnOutputPorts) != 0;
-        IOMX::buffer_id buffer;
-        if (componentAllocates && mOMXLivesLocally) {
-            mem.clear();
-            err = mOMX->allocateBuffer(mNode, portIndex, def.nBufferSize, &buffer, &info.mData);
-        } else if (componentAllocates) {
-#if PLATFORM_LEVEL >= 23
-            err = mOMX->allocateBufferWithBackup(mNode, portIndex, mem, &buffer, mem->size());
-#else
-            err = mOMX->allocateBufferWithBackup(mNode, portIndex, mem, &buffer);
-#endif
-        } else {
-#if PLATFORM_LEVEL >= 23
-            err = mOMX->useBuffer(mNode, portIndex, mem, &buffer, mem->size());
-#else
-            err = mOMX->useBuffer(mNode, portIndex, mem, &buffer);
-#endif
-        }
-
-        if (err != OK) {
-            ALOGE("allocate_buffer_with_backup failed");
-            return err;
-        }
-
-        if (mem != nullptr) info.mData = mem->pointer();
-        info.mBuffer = buffer;
-        info.mStatus = OWNED_BY_US;
-        info.mMem = mem;
-        info.mMediaBuffer = nullptr;
-
-        if (portIndex == kPortIndexOutput) {
-            info.mMediaBuffer = new MediaBuffer(info.mData, info.mSize);
-            info.mMediaBuffer->setObserver(this);
-        }
-        mPortBuffers[portIndex].push_back(info);
+        err = allocateBuffer(portIndex, def);
+        if (err != OK) return err;
     }
 
-    if (portIndex == kPortIndexOutput) {
-        sp<android::MetaData> meta = mSource->getFormat();
-        int32_t delay = 0;
-        if (!meta->findInt32(android::kKeyEncoderDelay, &delay)) delay = 0;
-        int32_t padding = 0;
-        if (!meta->findInt32(android::kKeyEncoderPadding, &padding)) padding = 0;
-        int32_t numchannels = 0;
-        if (delay + padding) {
-            if (mOutputFormat->findInt32(android::kKeyChannelCount, &numchannels)) {
-                const size_t frameSize = numchannels * sizeof(int16_t);
-                if (mSkipCutBuffer != nullptr) {
-                    const size_t prevbuffersize = mSkipCutBuffer->size();
-                    if (prevbuffersize != 0) {
-                        ALOGW("Replacing SkipCutBuffer holding %d bytes", (int)prevbuffersize);
-                    }
-                }
-                mSkipCutBuffer = new android::SkipCutBuffer(delay * frameSize, padding * frameSize);
-            }
-        }
-    }
-
+    if (portIndex == kPortIndexOutput) setUpSkipCutBuffer();
     if (portIndex == kPortIndexInput && (mFlags & kUseSecureInputBuffers)) {
-        std::vector<MediaBuffer*> buffers;
-        for (BufferInfo& info : mPortBuffers[portIndex]) {
-            buffers.push_back(new MediaBuffer(info.mData, info.mSize));
-        }
-        err = mSource->setBuffers(buffers);
+        return shareInputBuffersWithSource();
+    }
+    return OK;
+}
+
+// Output buffers for a native window, or protected ones, are not ours to
+// allocate; input buffers that carry meta data need the component's consent.
+status_t OMXCodec::checkPortMayAllocate(OMX_U32 portIndex) {
+    if (mNativeWindow != nullptr && portIndex == kPortIndexOutput) return -1;
+    if ((mFlags & kEnableGrallocUsageProtected) && portIndex == kPortIndexOutput) {
+        ALOGE("protected output buffers must be stent to an ANativeWindow");
+        return -1;
+    }
+    if ((mFlags & kStoreMetaDataInVideoBuffers) && portIndex == kPortIndexInput) {
+        status_t err = mOMX->storeMetaDataInBuffers(mNode, kPortIndexInput, OMX_TRUE);
         if (err != OK) {
-            for (MediaBuffer* buffer : buffers) buffer->release();
-            ALOGE("[%s] Codec requested to use secure input buffers but upstream source didn't "
-                  "support that.",
-                  mComponentName);
+            ALOGE("Storing meta data in video buffers is not supported");
             return err;
         }
     }
+    return OK;
+}
+
+// Components with the quirk for a port (and secure input) give out their
+// own memory on it.
+bool OMXCodec::componentAllocatesOn(OMX_U32 portIndex) {
+    if (portIndex == kPortIndexInput) {
+        return (mQuirks & kRequiresAllocateBufferOnInputPorts) || (mFlags & kUseSecureInputBuffers);
+    }
+    return (mQuirks & kRequiresAllocateBufferOnOutputPorts) != 0;
+}
+
+// One buffer of `def`'s size from the port's dealer, registered with the
+// component; output buffers get the MediaBuffer that read() hands out.
+status_t OMXCodec::allocateBuffer(OMX_U32 portIndex, const OMX_PARAM_PORTDEFINITIONTYPE& def) {
+    sp<android::IMemory> mem = mDealer[portIndex]->allocate(def.nBufferSize);
+    CHECK(mem.get() != nullptr);
+
+    BufferInfo info;
+    info.mSize = def.nBufferSize;
+    const bool componentAllocates = componentAllocatesOn(portIndex);
+    status_t err;
+    if (componentAllocates && mOMXLivesLocally) {
+        mem.clear();
+        err = mOMX->allocateBuffer(mNode, portIndex, def.nBufferSize, &info.mBuffer, &info.mData);
+    } else if (componentAllocates) {
+#if PLATFORM_LEVEL >= 23
+        err = mOMX->allocateBufferWithBackup(mNode, portIndex, mem, &info.mBuffer, mem->size());
+#else
+        err = mOMX->allocateBufferWithBackup(mNode, portIndex, mem, &info.mBuffer);
+#endif
+    } else {
+#if PLATFORM_LEVEL >= 23
+        err = mOMX->useBuffer(mNode, portIndex, mem, &info.mBuffer, mem->size());
+#else
+        err = mOMX->useBuffer(mNode, portIndex, mem, &info.mBuffer);
+#endif
+    }
+    if (err != OK) {
+        ALOGE("allocate_buffer_with_backup failed");
+        return err;
+    }
+
+    if (mem != nullptr) info.mData = mem->pointer();
+    info.mStatus = OWNED_BY_US;
+    info.mMem = mem;
+    if (portIndex == kPortIndexOutput) {
+        info.mOutputBuffer.reset(new MediaBuffer(info.mData, info.mSize));
+        info.mOutputBuffer->setObserver(this);
+    }
+    mPortBuffers[portIndex].push_back(std::move(info));
+    return OK;
+}
+
+// An encoder delay or padding of the source trims the PCM output.
+void OMXCodec::setUpSkipCutBuffer() {
+    sp<android::MetaData> meta = mSource->getFormat();
+    int32_t delay = 0;
+    if (!meta->findInt32(android::kKeyEncoderDelay, &delay)) delay = 0;
+    int32_t padding = 0;
+    if (!meta->findInt32(android::kKeyEncoderPadding, &padding)) padding = 0;
+    if (delay + padding == 0) return;
+    int32_t numchannels = 0;
+    if (!mOutputFormat->findInt32(android::kKeyChannelCount, &numchannels)) return;
+    const size_t frameSize = numchannels * sizeof(int16_t);
+    if (mSkipCutBuffer != nullptr) {
+        const size_t prevbuffersize = mSkipCutBuffer->size();
+        if (prevbuffersize != 0) {
+            ALOGW("Replacing SkipCutBuffer holding %d bytes", (int)prevbuffersize);
+        }
+    }
+    mSkipCutBuffer = new android::SkipCutBuffer(delay * frameSize, padding * frameSize);
+}
+
+// Secure input: the source writes straight into the component's buffers.
+status_t OMXCodec::shareInputBuffersWithSource() {
+    std::vector<MediaBufferRef> refs;
+    std::vector<MediaBuffer*> buffers;
+    for (BufferInfo& info : mPortBuffers[kPortIndexInput]) {
+        refs.emplace_back(new MediaBuffer(info.mData, info.mSize));
+        buffers.push_back(refs.back().get());
+    }
+    status_t err = mSource->setBuffers(buffers);
+    if (err != OK) {
+        ALOGE("[%s] Codec requested to use secure input buffers but upstream source didn't "
+              "support that.",
+              mComponentName.c_str());
+        return err;
+    }
+    for (MediaBufferRef& ref : refs) ref.detach();  // the source owns them now
     return OK;
 }
 
@@ -148,15 +166,21 @@ status_t OMXCodec::freeBuffer(OMX_U32 portIndex, size_t bufIndex) {
     std::vector<BufferInfo>* buffers = &mPortBuffers[portIndex];
     BufferInfo* info = &(*buffers)[bufIndex];
     status_t err = mOMX->freeBuffer(mNode, portIndex, info->mBuffer);
-    if (err == OK && info->mMediaBuffer != nullptr) {
+    if (err != OK) return err;
+    if (info->mOutputBuffer != nullptr) {
         CHECK_EQ(portIndex, (OMX_U32)kPortIndexOutput);
-        info->mMediaBuffer->setObserver(nullptr);
-        CHECK_EQ(info->mMediaBuffer->refcount(), 0);
-        info->mMediaBuffer->release();
-        info->mMediaBuffer = nullptr;
+        CHECK_EQ(info->mOutputBuffer->refcount(), 0);
     }
-    if (err == OK) buffers->erase(buffers->begin() + bufIndex);
-    return err;
+    buffers->erase(buffers->begin() + bufIndex);
+    return OK;
+}
+
+void OMXCodec::OutputBufferDeleter::operator()(MediaBuffer* buffer) const {
+    // A client still holding it would hand it back to a codec that is gone:
+    // such a buffer is left alone rather than freed under the client.
+    if (buffer->refcount() != 0) return;
+    buffer->setObserver(nullptr);
+    buffer->release();
 }
 
 status_t OMXCodec::freeBuffersOnPort(OMX_U32 portIndex, bool onlyThoseWeOwn) {
@@ -205,6 +229,10 @@ size_t OMXCodec::countBuffersWeOwn(const std::vector<BufferInfo>& buffers) {
         if (info.mStatus != OWNED_BY_COMPONENT) ++n;
     }
     return n;
+}
+
+bool OMXCodec::weOwnAllBuffersOn(OMX_U32 portIndex) {
+    return countBuffersWeOwn(mPortBuffers[portIndex]) == mPortBuffers[portIndex].size();
 }
 
 OMXCodec::BufferInfo* OMXCodec::findInputBufferByDataPointer(void* ptr) {

@@ -1,8 +1,10 @@
 // Programming the component for AVC or AAC encoding, and the output format.
+// A component that refuses a setting it must take still ends the process
+// here: those are the CHECK_EQ(err, (status_t)OK) lines after the
+// component's getParameter and setParameter calls.
 #define LOG_TAG "OMXCodec"
 #include "omx_codec/OMXCodec.h"
 
-#include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 
@@ -20,8 +22,6 @@ using android::MetaData;
 using android::OK;
 
 namespace {
-
-const OMX_U32 kAvcLevelAny = 0;
 
 // Input buffer bytes for one frame of `colorFormat`.
 size_t getFrameSize(OMX_COLOR_FORMATTYPE colorFormat, int32_t width, int32_t height) {
@@ -51,67 +51,64 @@ size_t getFrameSize(OMX_COLOR_FORMATTYPE colorFormat, int32_t width, int32_t hei
     }
 }
 
+// What the kit records with: I and P frames only, one reference frame,
+// CAVLC, a sync frame every `iFramesInterval` seconds (never for a negative
+// interval, every frame for zero).
+void setRecordingDefaults(OMX_VIDEO_PARAM_AVCTYPE* h264type, int32_t iFramesInterval,
+                          int32_t frameRate) {
+    h264type->nSliceHeaderSpacing = 0;
+    h264type->bUseHadamard = OMX_TRUE;
+    h264type->nRefFrames = 1;
+    h264type->nBFrames = 0;
+    if (iFramesInterval < 0) {
+        h264type->nPFrames = 0xFFFFFFFF;
+    } else if (iFramesInterval == 0) {
+        h264type->nPFrames = 0;
+        h264type->nAllowedPictureTypes = OMX_VIDEO_PictureTypeI;
+    } else {
+        h264type->nPFrames = iFramesInterval * frameRate - 1;
+    }
+    h264type->nRefIdx10ActiveMinus1 = 0;
+    h264type->nRefIdx11ActiveMinus1 = 0;
+    h264type->bEntropyCodingCABAC = OMX_FALSE;
+    h264type->bWeightedPPrediction = OMX_FALSE;
+    h264type->bconstIpred = OMX_FALSE;
+    h264type->bDirect8x8Inference = OMX_FALSE;
+    h264type->bDirectSpatialTemporal = OMX_FALSE;
+    h264type->nCabacInitIdc = 0;
+    h264type->bEnableUEP = OMX_FALSE;
+    h264type->bEnableFMO = OMX_FALSE;
+    h264type->bEnableASO = OMX_FALSE;
+    h264type->bEnableRS = OMX_FALSE;
+    h264type->bFrameMBsOnly = OMX_TRUE;
+    h264type->bMBAFF = OMX_FALSE;
+    h264type->eLoopFilterMode = OMX_VIDEO_AVCLoopFilterEnable;
+}
+
 }  // namespace
 
 void OMXCodec::addCodecSpecificData(const void* data, size_t size) {
-    CodecSpecificData specific;
-    specific.mSize = size;
-    specific.mData = (uint8_t*)malloc(size);
-    memcpy(specific.mData, data, size);
-    mCodecSpecificData.push_back(specific);
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    mCodecSpecificData.emplace_back(bytes, bytes + size);
 }
 
 void OMXCodec::clearCodecSpecificData() {
-    for (CodecSpecificData& specific : mCodecSpecificData) free(specific.mData);
     mCodecSpecificData.clear();
     mCodecSpecificDataIndex = 0;
 }
 
 status_t OMXCodec::configureCodec(const sp<MetaData>& meta) {
-    uint32_t type;
-    const void* data;
-    size_t size;
-    if (!(mFlags & kIgnoreCodecSpecificData)) {
-        if (meta->findData(android::kKeyESDS, &type, &data, &size)) {
-            android::ESDS esds((const char*)data, size);
-            CHECK_EQ(esds.InitCheck(), (status_t)OK);
-            const void* codecSpecificData;
-            size_t codecSpecificDataSize;
-            esds.getCodecSpecificInfo(&codecSpecificData, &codecSpecificDataSize);
-            addCodecSpecificData(codecSpecificData, codecSpecificDataSize);
-        } else if (meta->findData(android::kKeyVorbisInfo, &type, &data, &size)) {
-            addCodecSpecificData(data, size);
-            CHECK(meta->findData(android::kKeyVorbisBooks, &type, &data, &size));
-            addCodecSpecificData(data, size);
-        }
-    }
+    android::Mutex::Autolock autoLock(mLock);
+    if (!(mFlags & kIgnoreCodecSpecificData)) collectCodecSpecificData(meta);
 
     int32_t bitRate = 0;
     if (mIsEncoder) CHECK(meta->findInt32(android::kKeyBitRate, &bitRate));
+    status_t err = configureAudio(meta, bitRate);
+    if (err != OK) return err;
 
-    if (!strcasecmp(android::MEDIA_MIMETYPE_AUDIO_AAC, mMIME)) {
-        int32_t numChannels, sampleRate, aacProfile;
-        CHECK(meta->findInt32(android::kKeyChannelCount, &numChannels));
-        CHECK(meta->findInt32(android::kKeySampleRate, &sampleRate));
-        if (!meta->findInt32(android::kKeyAACProfile, &aacProfile)) aacProfile = OMX_AUDIO_AACObjectNull;
-        int32_t isADTS;
-        if (!meta->findInt32(android::kKeyIsADTS, &isADTS)) isADTS = false;
-        status_t err = setAACFormat(numChannels, sampleRate, bitRate, aacProfile, isADTS);
-        if (err != OK) {
-            ALOGE("[%s] setAACFormat() failed (err = %d)", mComponentName, err);
-            return err;
-        }
-    } else if (!strcasecmp(android::MEDIA_MIMETYPE_AUDIO_RAW, mMIME)) {
-        CHECK(!mIsEncoder);
-        int32_t numChannels, sampleRate;
-        CHECK(meta->findInt32(android::kKeyChannelCount, &numChannels));
-        CHECK(meta->findInt32(android::kKeySampleRate, &sampleRate));
-        setRawAudioFormat(kPortIndexInput, sampleRate, numChannels);
-    }
-
-    if (!strncasecmp(mMIME, "video/", 6)) {
+    if (!strncasecmp(mMIME.c_str(), "video/", 6)) {
         if (!mIsEncoder) LOG_ALWAYS_FATAL("Don't support decodec for now!");
-        status_t err = setVideoInputFormat(mMIME, meta);
+        err = setVideoInputFormat(mMIME.c_str(), meta);
         if (err != OK) return err;
     }
 
@@ -122,19 +119,68 @@ status_t OMXCodec::configureCodec(const sp<MetaData>& meta) {
 
     initOutputFormat(meta);
 
-    if ((mFlags & kClientNeedsFramebuffer) && !strncmp(mComponentName, "OMX.SEC.", 8)) {
-        OMX_INDEXTYPE index;
-        status_t err = mOMX->getExtensionIndex(mNode, "OMX.SEC.index.ThumbnailMode", &index);
-        if (err != OK) return err;
-        OMX_BOOL enable = OMX_TRUE;
-        err = mOMX->setConfig(mNode, index, &enable, sizeof(enable));
+    if ((mFlags & kClientNeedsFramebuffer) && !strncmp(mComponentName.c_str(), "OMX.SEC.", 8)) {
+        return enableThumbnailMode();
+    }
+    return OK;
+}
+
+// Configuration blocks the stream carries in its format go to the
+// component ahead of the first frame.
+void OMXCodec::collectCodecSpecificData(const sp<MetaData>& meta) {
+    uint32_t type;
+    const void* data;
+    size_t size;
+    if (meta->findData(android::kKeyESDS, &type, &data, &size)) {
+        android::ESDS esds((const char*)data, size);
+        CHECK_EQ(esds.InitCheck(), (status_t)OK);
+        const void* codecSpecificData;
+        size_t codecSpecificDataSize;
+        esds.getCodecSpecificInfo(&codecSpecificData, &codecSpecificDataSize);
+        addCodecSpecificData(codecSpecificData, codecSpecificDataSize);
+    } else if (meta->findData(android::kKeyVorbisInfo, &type, &data, &size)) {
+        addCodecSpecificData(data, size);
+        CHECK(meta->findData(android::kKeyVorbisBooks, &type, &data, &size));
+        addCodecSpecificData(data, size);
+    }
+}
+
+status_t OMXCodec::configureAudio(const sp<MetaData>& meta, int32_t bitRate) {
+    if (!strcasecmp(android::MEDIA_MIMETYPE_AUDIO_AAC, mMIME.c_str())) {
+        int32_t numChannels, sampleRate, aacProfile;
+        CHECK(meta->findInt32(android::kKeyChannelCount, &numChannels));
+        CHECK(meta->findInt32(android::kKeySampleRate, &sampleRate));
+        if (!meta->findInt32(android::kKeyAACProfile, &aacProfile)) aacProfile = OMX_AUDIO_AACObjectNull;
+        int32_t isADTS;
+        if (!meta->findInt32(android::kKeyIsADTS, &isADTS)) isADTS = false;
+        status_t err = setAACFormat(numChannels, sampleRate, bitRate, aacProfile, isADTS);
         if (err != OK) {
-            ALOGE("[%s] setConfig('OMX.SEC.index.ThumbnailMode') returned error 0x%08x",
-                  mComponentName, err);
+            ALOGE("[%s] setAACFormat() failed (err = %d)", mComponentName.c_str(), err);
             return err;
         }
-        mQuirks &= ~kOutputBuffersAreUnreadable;
+    } else if (!strcasecmp(android::MEDIA_MIMETYPE_AUDIO_RAW, mMIME.c_str())) {
+        CHECK(!mIsEncoder);
+        int32_t numChannels, sampleRate;
+        CHECK(meta->findInt32(android::kKeyChannelCount, &numChannels));
+        CHECK(meta->findInt32(android::kKeySampleRate, &sampleRate));
+        setRawAudioFormat(kPortIndexInput, sampleRate, numChannels);
     }
+    return OK;
+}
+
+// Samsung components hand a client that needs the frame readable output.
+status_t OMXCodec::enableThumbnailMode() {
+    OMX_INDEXTYPE index;
+    status_t err = mOMX->getExtensionIndex(mNode, "OMX.SEC.index.ThumbnailMode", &index);
+    if (err != OK) return err;
+    OMX_BOOL enable = OMX_TRUE;
+    err = mOMX->setConfig(mNode, index, &enable, sizeof(enable));
+    if (err != OK) {
+        ALOGE("[%s] setConfig('OMX.SEC.index.ThumbnailMode') returned error 0x%08x",
+              mComponentName.c_str(), err);
+        return err;
+    }
+    mQuirks &= ~kOutputBuffersAreUnreadable;
     return OK;
 }
 
@@ -160,7 +206,7 @@ status_t OMXCodec::setVideoPortFormatType(OMX_U32 portIndex,
         if (index >= 1000) break;
     }
     if (!found) {
-        ALOGE("[%s] color format %d or compression format %d is not supported", mComponentName,
+        ALOGE("[%s] color format %d or compression format %d is not supported", mComponentName.c_str(),
               colorFormat, compressionFormat);
         return android::UNKNOWN_ERROR;
     }
@@ -183,18 +229,18 @@ status_t OMXCodec::isColorFormatSupported(OMX_COLOR_FORMATTYPE colorFormat, int 
         if (portFormat.eColorFormat == colorFormat) return OK;
         portFormat.nIndex = ++index;
         if (index >= 1000) {
-            ALOGE("[%s] More than %u color formats are supported???", mComponentName, (unsigned)index);
+            ALOGE("[%s] More than %u color formats are supported???", mComponentName.c_str(), (unsigned)index);
             break;
         }
     }
-    ALOGE("[%s] color format %d is not supported", mComponentName, colorFormat);
+    ALOGE("[%s] color format %d is not supported", mComponentName.c_str(), colorFormat);
     return android::UNKNOWN_ERROR;
 }
 
 status_t OMXCodec::findTargetColorFormat(const sp<MetaData>& meta,
                                          OMX_COLOR_FORMATTYPE* colorFormat) {
     CHECK(mIsEncoder);
-    *colorFormat = OMX_COLOR_FormatYUV420SemiPlanar;
+    *colorFormat = (OMX_COLOR_FORMATTYPE)kColorFormatYUV420SemiPlanar;
     int32_t targetColorFormat;
     if (meta->findInt32(android::kKeyColorFormat, &targetColorFormat)) {
         *colorFormat = (OMX_COLOR_FORMATTYPE)targetColorFormat;
@@ -226,12 +272,25 @@ status_t OMXCodec::setVideoInputFormat(const char* mime, const sp<MetaData>& met
     if (err != OK) return err;
     err = setVideoPortFormatType(kPortIndexInput, OMX_VIDEO_CodingUnused, colorFormat);
     if (err != OK) return err;
+    setVideoInputPortDefinition(colorFormat, width, height, stride, sliceHeight, frameRate);
 
+    err = setVideoPortFormatType(kPortIndexOutput, compressionFormat,
+                                 (OMX_COLOR_FORMATTYPE)kColorFormatUnused);
+    if (err != OK) return err;
+    setVideoOutputPortDefinition(compressionFormat, width, height, bitRate);
+
+    return setupAVCEncoderParameters(meta);
+}
+
+// Raw frames of `colorFormat` in, one frame a buffer.
+void OMXCodec::setVideoInputPortDefinition(OMX_COLOR_FORMATTYPE colorFormat, int32_t width,
+                                           int32_t height, int32_t stride, int32_t sliceHeight,
+                                           int32_t frameRate) {
     OMX_PARAM_PORTDEFINITIONTYPE def;
     InitOMXParams(&def);
     def.nPortIndex = kPortIndexInput;
     OMX_VIDEO_PORTDEFINITIONTYPE* video_def = &def.format.video;
-    err = mOMX->getParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
+    status_t err = mOMX->getParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
     CHECK_EQ(err, (status_t)OK);
     CHECK_EQ((int)def.eDomain, (int)OMX_PortDomainVideo);
     def.nBufferSize = getFrameSize(colorFormat, stride > 0 ? stride : -stride, sliceHeight);
@@ -246,13 +305,16 @@ status_t OMXCodec::setVideoInputFormat(const char* mime, const sp<MetaData>& met
     video_def->eColorFormat = colorFormat;
     err = mOMX->setParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
     CHECK_EQ(err, (status_t)OK);
+}
 
-    err = setVideoPortFormatType(kPortIndexOutput, compressionFormat, OMX_COLOR_FormatUnused);
-    if (err != OK) return err;
-
+// Encoded units of `compressionFormat` out, at `bitRate`.
+void OMXCodec::setVideoOutputPortDefinition(OMX_VIDEO_CODINGTYPE compressionFormat,
+                                            int32_t width, int32_t height, int32_t bitRate) {
+    OMX_PARAM_PORTDEFINITIONTYPE def;
     InitOMXParams(&def);
     def.nPortIndex = kPortIndexOutput;
-    err = mOMX->getParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
+    OMX_VIDEO_PORTDEFINITIONTYPE* video_def = &def.format.video;
+    status_t err = mOMX->getParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
     CHECK_EQ(err, (status_t)OK);
     CHECK_EQ((int)def.eDomain, (int)OMX_PortDomainVideo);
     video_def->nFrameWidth = width;
@@ -260,11 +322,9 @@ status_t OMXCodec::setVideoInputFormat(const char* mime, const sp<MetaData>& met
     video_def->xFramerate = 0;
     video_def->nBitrate = bitRate;
     video_def->eCompressionFormat = compressionFormat;
-    video_def->eColorFormat = OMX_COLOR_FormatUnused;
+    video_def->eColorFormat = (OMX_COLOR_FORMATTYPE)kColorFormatUnused;
     err = mOMX->setParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
     CHECK_EQ(err, (status_t)OK);
-
-    return setupAVCEncoderParameters(meta);
 }
 
 status_t OMXCodec::getVideoProfileLevel(const sp<MetaData>& meta,
@@ -292,7 +352,7 @@ status_t OMXCodec::getVideoProfileLevel(const sp<MetaData>& meta,
             return OK;
         }
     }
-    ALOGE("[%s] Target profile (%d) and level (%d) is not supported", mComponentName, profile,
+    ALOGE("[%s] Target profile (%d) and level (%d) is not supported", mComponentName.c_str(), profile,
           level);
     return android::BAD_VALUE;
 }
@@ -308,7 +368,7 @@ status_t OMXCodec::setupAVCEncoderParameters(const sp<MetaData>& meta) {
     // two P frames; anything shorter is outside what the encoders support.
     if (iFramesInterval > 0 && (int64_t)iFramesInterval * frameRate < 3) {
         ALOGE("[%s] I-frame interval %d s at %d fps is too short for AVC recording",
-              mComponentName, iFramesInterval, frameRate);
+              mComponentName.c_str(), iFramesInterval, frameRate);
         return android::BAD_VALUE;
     }
 
@@ -333,33 +393,7 @@ status_t OMXCodec::setupAVCEncoderParameters(const sp<MetaData>& meta) {
         h264type.eProfile = OMX_VIDEO_AVCProfileBaseline;
     }
 
-    h264type.nSliceHeaderSpacing = 0;
-    h264type.bUseHadamard = OMX_TRUE;
-    h264type.nRefFrames = 1;
-    h264type.nBFrames = 0;
-    if (iFramesInterval < 0) {
-        h264type.nPFrames = 0xFFFFFFFF;
-    } else if (iFramesInterval == 0) {
-        h264type.nPFrames = 0;
-        h264type.nAllowedPictureTypes = OMX_VIDEO_PictureTypeI;
-    } else {
-        h264type.nPFrames = iFramesInterval * frameRate - 1;
-    }
-    h264type.nRefIdx10ActiveMinus1 = 0;
-    h264type.nRefIdx11ActiveMinus1 = 0;
-    h264type.bEntropyCodingCABAC = OMX_FALSE;
-    h264type.bWeightedPPrediction = OMX_FALSE;
-    h264type.bconstIpred = OMX_FALSE;
-    h264type.bDirect8x8Inference = OMX_FALSE;
-    h264type.bDirectSpatialTemporal = OMX_FALSE;
-    h264type.nCabacInitIdc = 0;
-    h264type.bEnableUEP = OMX_FALSE;
-    h264type.bEnableFMO = OMX_FALSE;
-    h264type.bEnableASO = OMX_FALSE;
-    h264type.bEnableRS = OMX_FALSE;
-    h264type.bFrameMBsOnly = OMX_TRUE;
-    h264type.bMBAFF = OMX_FALSE;
-    h264type.eLoopFilterMode = OMX_VIDEO_AVCLoopFilterEnable;
+    setRecordingDefaults(&h264type, iFramesInterval, frameRate);
 
     err = mOMX->setParameter(mNode, OMX_IndexParamVideoAvc, &h264type, sizeof(h264type));
     CHECK_EQ(err, (status_t)OK);
@@ -433,76 +467,85 @@ void OMXCodec::setRawAudioFormat(OMX_U32 portIndex, int32_t sampleRate, int32_t 
 status_t OMXCodec::setAACFormat(int32_t numChannels, int32_t sampleRate, int32_t bitRate,
                                 int32_t aacProfile, bool isADTS) {
     if (numChannels > 2) ALOGW("Number of channels: (%d) \n", numChannels);
+    if (!mIsEncoder) return setAACDecoderFormat(numChannels, sampleRate, isADTS);
+    if (isADTS) return -EINVAL;
+    return setAACEncoderFormat(numChannels, sampleRate, bitRate, aacProfile);
+}
 
-    if (mIsEncoder) {
-        if (isADTS) return -EINVAL;
-        setRawAudioFormat(kPortIndexInput, sampleRate, numChannels);
+// PCM in, AAC in MPEG-4 framing out.
+status_t OMXCodec::setAACEncoderFormat(int32_t numChannels, int32_t sampleRate, int32_t bitRate,
+                                       int32_t aacProfile) {
+    setRawAudioFormat(kPortIndexInput, sampleRate, numChannels);
+    selectAACOutputEncoding();
 
-        OMX_AUDIO_PARAM_PORTFORMATTYPE format;
-        InitOMXParams(&format);
-        format.nPortIndex = kPortIndexOutput;
-        format.nIndex = 0;
-        for (;;) {
-            status_t err = mOMX->getParameter(mNode, OMX_IndexParamAudioPortFormat, &format,
-                                              sizeof(format));
-            CHECK_EQ(err, (status_t)OK);
-            if (format.eEncoding == OMX_AUDIO_CodingAAC) break;
-            format.nIndex++;
-        }
-        CHECK_EQ(mOMX->setParameter(mNode, OMX_IndexParamAudioPortFormat, &format,
-                                    sizeof(format)),
-                 (status_t)OK);
+    OMX_AUDIO_PARAM_AACPROFILETYPE profile;
+    InitOMXParams(&profile);
+    profile.nPortIndex = kPortIndexOutput;
+    CHECK_EQ(mOMX->getParameter(mNode, OMX_IndexParamAudioAac, &profile, sizeof(profile)),
+             (status_t)OK);
+    profile.nChannels = numChannels;
+    profile.eChannelMode = (numChannels == 1) ? OMX_AUDIO_ChannelModeMono
+                                              : OMX_AUDIO_ChannelModeStereo;
+    profile.nSampleRate = sampleRate;
+    profile.nBitRate = bitRate;
+    profile.nAudioBandWidth = 0;
+    profile.nFrameLength = 0;
+    profile.nAACtools = OMX_AUDIO_AACToolAll;
+    profile.nAACERtools = OMX_AUDIO_AACERNone;
+    profile.eAACProfile = (OMX_AUDIO_AACPROFILETYPE)aacProfile;
+    profile.eAACStreamFormat = OMX_AUDIO_AACStreamFormatMP4FF;
+    status_t err = mOMX->setParameter(mNode, OMX_IndexParamAudioAac, &profile, sizeof(profile));
+    if (err != OK) {
+        ALOGE("[%s] setParameter('OMX_IndexParamAudioAac') failed (err = %d)",
+              mComponentName.c_str(), err);
+        return err;
+    }
+    return OK;
+}
 
-        OMX_PARAM_PORTDEFINITIONTYPE def;
-        InitOMXParams(&def);
-        def.nPortIndex = kPortIndexOutput;
-        CHECK_EQ(mOMX->getParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def)),
-                 (status_t)OK);
-        def.format.audio.bFlagErrorConcealment = OMX_TRUE;
-        def.format.audio.eEncoding = OMX_AUDIO_CodingAAC;
-        CHECK_EQ(mOMX->setParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def)),
-                 (status_t)OK);
-
-        OMX_AUDIO_PARAM_AACPROFILETYPE profile;
-        InitOMXParams(&profile);
-        profile.nPortIndex = kPortIndexOutput;
-        CHECK_EQ(mOMX->getParameter(mNode, OMX_IndexParamAudioAac, &profile, sizeof(profile)),
-                 (status_t)OK);
-        profile.nChannels = numChannels;
-        profile.eChannelMode = (numChannels == 1) ? OMX_AUDIO_ChannelModeMono
-                                                  : OMX_AUDIO_ChannelModeStereo;
-        profile.nSampleRate = sampleRate;
-        profile.nBitRate = bitRate;
-        profile.nAudioBandWidth = 0;
-        profile.nFrameLength = 0;
-        profile.nAACtools = OMX_AUDIO_AACToolAll;
-        profile.nAACERtools = OMX_AUDIO_AACERNone;
-        profile.eAACProfile = (OMX_AUDIO_AACPROFILETYPE)aacProfile;
-        profile.eAACStreamFormat = OMX_AUDIO_AACStreamFormatMP4FF;
-        status_t err = mOMX->setParameter(mNode, OMX_IndexParamAudioAac, &profile,
-                                          sizeof(profile));
-        if (err != OK) {
-            ALOGE("[%s] setParameter('OMX_IndexParamAudioAac') failed (err = %d)",
-                  mComponentName, err);
-            return err;
-        }
-    } else {
-        OMX_AUDIO_PARAM_AACPROFILETYPE profile;
-        InitOMXParams(&profile);
-        profile.nPortIndex = kPortIndexInput;
-        status_t err = mOMX->getParameter(mNode, OMX_IndexParamAudioAac, &profile,
-                                          sizeof(profile));
+// The output port's first format with AAC encoding, and AAC on its
+// definition.
+void OMXCodec::selectAACOutputEncoding() {
+    OMX_AUDIO_PARAM_PORTFORMATTYPE format;
+    InitOMXParams(&format);
+    format.nPortIndex = kPortIndexOutput;
+    format.nIndex = 0;
+    for (;;) {
+        status_t err = mOMX->getParameter(mNode, OMX_IndexParamAudioPortFormat, &format,
+                                          sizeof(format));
         CHECK_EQ(err, (status_t)OK);
-        profile.nChannels = numChannels;
-        profile.nSampleRate = sampleRate;
-        profile.eAACStreamFormat =
-                isADTS ? OMX_AUDIO_AACStreamFormatMP4ADTS : OMX_AUDIO_AACStreamFormatMP4FF;
-        err = mOMX->setParameter(mNode, OMX_IndexParamAudioAac, &profile, sizeof(profile));
-        if (err != OK) {
-            ALOGE("[%s] setParameter('OMX_IndexParamAudioAac') failed (err = %d)",
-                  mComponentName, err);
-            return err;
-        }
+        if (format.eEncoding == OMX_AUDIO_CodingAAC) break;
+        format.nIndex++;
+    }
+    CHECK_EQ(mOMX->setParameter(mNode, OMX_IndexParamAudioPortFormat, &format, sizeof(format)),
+             (status_t)OK);
+
+    OMX_PARAM_PORTDEFINITIONTYPE def;
+    InitOMXParams(&def);
+    def.nPortIndex = kPortIndexOutput;
+    CHECK_EQ(mOMX->getParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def)),
+             (status_t)OK);
+    def.format.audio.bFlagErrorConcealment = OMX_TRUE;
+    def.format.audio.eEncoding = OMX_AUDIO_CodingAAC;
+    CHECK_EQ(mOMX->setParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def)),
+             (status_t)OK);
+}
+
+status_t OMXCodec::setAACDecoderFormat(int32_t numChannels, int32_t sampleRate, bool isADTS) {
+    OMX_AUDIO_PARAM_AACPROFILETYPE profile;
+    InitOMXParams(&profile);
+    profile.nPortIndex = kPortIndexInput;
+    status_t err = mOMX->getParameter(mNode, OMX_IndexParamAudioAac, &profile, sizeof(profile));
+    CHECK_EQ(err, (status_t)OK);
+    profile.nChannels = numChannels;
+    profile.nSampleRate = sampleRate;
+    profile.eAACStreamFormat =
+            isADTS ? OMX_AUDIO_AACStreamFormatMP4ADTS : OMX_AUDIO_AACStreamFormatMP4FF;
+    err = mOMX->setParameter(mNode, OMX_IndexParamAudioAac, &profile, sizeof(profile));
+    if (err != OK) {
+        ALOGE("[%s] setParameter('OMX_IndexParamAudioAac') failed (err = %d)",
+              mComponentName.c_str(), err);
+        return err;
     }
     return OK;
 }
@@ -525,7 +568,7 @@ void OMXCodec::setMinBufferSize(OMX_U32 portIndex, OMX_U32 size) {
 
 void OMXCodec::initOutputFormat(const sp<MetaData>& inputFormat) {
     mOutputFormat = new MetaData;
-    mOutputFormat->setCString(android::kKeyDecoderComponent, mComponentName);
+    mOutputFormat->setCString(android::kKeyDecoderComponent, mComponentName.c_str());
     if (mIsEncoder) {
         int32_t timeScale;
         if (inputFormat->findInt32(android::kKeyTimeScale, &timeScale)) {
@@ -538,10 +581,20 @@ void OMXCodec::initOutputFormat(const sp<MetaData>& inputFormat) {
     def.nPortIndex = kPortIndexOutput;
     status_t err = mOMX->getParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
     CHECK_EQ(err, (status_t)OK);
+    describeOutputPort(def, inputFormat);
 
+    int32_t rotationDegrees;
+    if (mSource->getFormat()->findInt32(android::kKeyRotation, &rotationDegrees)) {
+        mOutputFormat->setInt32(android::kKeyRotation, rotationDegrees);
+    }
+}
+
+// The output port's domain, coding and size in the output format.
+void OMXCodec::describeOutputPort(const OMX_PARAM_PORTDEFINITIONTYPE& def,
+                                  const sp<MetaData>& inputFormat) {
     switch (def.eDomain) {
         case OMX_PortDomainImage: {
-            OMX_IMAGE_PORTDEFINITIONTYPE* imageDef = &def.format.image;
+            const OMX_IMAGE_PORTDEFINITIONTYPE* imageDef = &def.format.image;
             CHECK_EQ((int)imageDef->eCompressionFormat, (int)OMX_IMAGE_CodingUnused);
             mOutputFormat->setCString(android::kKeyMIMEType, android::MEDIA_MIMETYPE_VIDEO_RAW);
             mOutputFormat->setInt32(android::kKeyColorFormat, imageDef->eColorFormat);
@@ -550,7 +603,7 @@ void OMXCodec::initOutputFormat(const sp<MetaData>& inputFormat) {
             break;
         }
         case OMX_PortDomainAudio: {
-            OMX_AUDIO_PORTDEFINITIONTYPE* audio_def = &def.format.audio;
+            const OMX_AUDIO_PORTDEFINITIONTYPE* audio_def = &def.format.audio;
             if (audio_def->eEncoding == OMX_AUDIO_CodingAAC) {
                 mOutputFormat->setCString(android::kKeyMIMEType, android::MEDIA_MIMETYPE_AUDIO_AAC);
                 int32_t numChannels, sampleRate, bitRate;
@@ -566,7 +619,7 @@ void OMXCodec::initOutputFormat(const sp<MetaData>& inputFormat) {
             break;
         }
         case OMX_PortDomainVideo: {
-            OMX_VIDEO_PORTDEFINITIONTYPE* video_def = &def.format.video;
+            const OMX_VIDEO_PORTDEFINITIONTYPE* video_def = &def.format.video;
             if (video_def->eCompressionFormat == OMX_VIDEO_CodingUnused) {
                 mOutputFormat->setCString(android::kKeyMIMEType, android::MEDIA_MIMETYPE_VIDEO_RAW);
             } else if (video_def->eCompressionFormat == OMX_VIDEO_CodingAVC) {
@@ -582,11 +635,6 @@ void OMXCodec::initOutputFormat(const sp<MetaData>& inputFormat) {
         default:
             CHECK(!"should not be here, neither audio nor video.");
             break;
-    }
-
-    int32_t rotationDegrees;
-    if (mSource->getFormat()->findInt32(android::kKeyRotation, &rotationDegrees)) {
-        mOutputFormat->setInt32(android::kKeyRotation, rotationDegrees);
     }
 }
 

@@ -2,7 +2,6 @@
 #define LOG_TAG "OMXCodec"
 #include "omx_codec/OMXCodec.h"
 
-#include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 #include <unistd.h>
@@ -174,15 +173,17 @@ OMXCodec::OMXCodec(const sp<IOMX>& omx, IOMX::node_id node, uint32_t quirks, uin
     : mOMX(omx),
       mOMXLivesLocally(omx->livesLocally(node, getpid())),
       mNode(node),
-      mQuirks(quirks),
       mFlags(flags),
       mIsEncoder(isEncoder),
       mIsVideo(!strncasecmp("video/", mime, 6)),
-      mMIME(strdup(mime)),
-      mComponentName(strdup(componentName)),
+      mMIME(mime),
+      mComponentName(componentName),
+      mNativeWindow(!strncmp(componentName, "OMX.google.", 11) ? nullptr : nativeWindow),
       mSource(source),
+      mQuirks(quirks),
       mCodecSpecificDataIndex(0),
       mState(LOADED),
+      mPortStatus{ENABLED, ENABLED},
       mInitialBufferSubmit(true),
       mSignalledEOS(false),
       mFinalStatus(android::OK),
@@ -192,25 +193,19 @@ OMXCodec::OMXCodec(const sp<IOMX>& omx, IOMX::node_id node, uint32_t quirks, uin
       mSeekMode(ReadOptions::SEEK_CLOSEST_SYNC),
       mTargetTimeUs(-1),
       mOutputPortSettingsChangedPending(false),
-      mPaused(false),
-      mNativeWindow(!strncmp(componentName, "OMX.google.", 11) ? nullptr : nativeWindow) {
-    mPortStatus[kPortIndexInput] = ENABLED;
-    mPortStatus[kPortIndexOutput] = ENABLED;
+      mPaused(false) {
     setComponentRole();
 }
 
+// Only the last reference gets here: no message handler and no other
+// thread can hold mLock any more.
 OMXCodec::~OMXCodec() {
     mSource.clear();
     CHECK(mState == LOADED || mState == ERROR || mState == LOADED_TO_IDLE);
     status_t err = mOMX->freeNode(mNode);
     CHECK_EQ(err, (status_t)android::OK);
-    mNode = 0;
     setState(DEAD);
     clearCodecSpecificData();
-    free(mComponentName);
-    mComponentName = nullptr;
-    free(mMIME);
-    mMIME = nullptr;
 }
 
 void OMXCodec::setComponentRole(const sp<IOMX>& omx, IOMX::node_id node, bool isEncoder,
@@ -244,28 +239,7 @@ void OMXCodec::setComponentRole(const sp<IOMX>& omx, IOMX::node_id node, bool is
     if (err != android::OK) ALOGW("Failed to set standard component role '%s'.", role);
 }
 
-void OMXCodec::setComponentRole() { setComponentRole(mOMX, mNode, mIsEncoder, mMIME); }
-
-status_t OMXCodec::init() {
-    // mLock is held.
-    CHECK_EQ((int)mState, (int)LOADED);
-    status_t err = mOMX->sendCommand(mNode, OMX_CommandStateSet, OMX_StateIdle);
-    CHECK_EQ(err, (status_t)android::OK);
-    setState(LOADED_TO_IDLE);
-
-    err = allocateBuffers();
-    if (err != android::OK) return err;
-
-    while (mState != EXECUTING && mState != ERROR) mAsyncCompletion.wait(mLock);
-    return mState == ERROR ? android::UNKNOWN_ERROR : android::OK;
-}
-
-void OMXCodec::setState(State newState) {
-    mState = newState;
-    mAsyncCompletion.signal();
-    // A reader waiting for output must learn of an error, too.
-    mBufferFilled.signal();
-}
+void OMXCodec::setComponentRole() { setComponentRole(mOMX, mNode, mIsEncoder, mMIME.c_str()); }
 
 // The strong reference outlives the lock: if it is the last one, the codec
 // is destroyed only after its mutex was released.

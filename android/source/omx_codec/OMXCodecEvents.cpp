@@ -1,7 +1,9 @@
-// The component's state machine as the driver mirrors it, and the handling
-// of the service's messages (always with mLock held).
+// The service's messages: events, and buffers coming back from the
+// component (always with mLock held). The state machine the events drive
+// is in OMXCodecStates.cpp.
 #define LOG_TAG "OMXCodec"
 #include "omx_codec/OMXCodec.h"
+#include "omx_codec/OMXFormatChange.h"
 
 #include <strings.h>
 
@@ -21,49 +23,6 @@ namespace {
 
 const OMX_U32 kOutputCropConfigIndex = 0x0700000F;  // OMX_IndexConfigCommonOutputCrop
 const OMX_U32 kScaleConfigIndex = 0x07000005;       // OMX_IndexConfigCommonScale
-
-// True when the two formats differ in a way the consumer must hear about.
-bool formatHasNotablyChanged(const sp<MetaData>& from, const sp<MetaData>& to) {
-    if (from == nullptr && to == nullptr) return false;
-    if ((from != nullptr && to == nullptr) || (from == nullptr && to != nullptr)) return true;
-    const char *mime_from, *mime_to;
-    CHECK(from->findCString(android::kKeyMIMEType, &mime_from));
-    CHECK(to->findCString(android::kKeyMIMEType, &mime_to));
-    if (strcasecmp(mime_from, mime_to)) return true;
-
-    if (!strcasecmp(mime_from, android::MEDIA_MIMETYPE_VIDEO_RAW)) {
-        int32_t colorFormat_from, colorFormat_to;
-        CHECK(from->findInt32(android::kKeyColorFormat, &colorFormat_from));
-        CHECK(to->findInt32(android::kKeyColorFormat, &colorFormat_to));
-        if (colorFormat_from != colorFormat_to) return true;
-        int32_t width_from, width_to;
-        CHECK(from->findInt32(android::kKeyWidth, &width_from));
-        CHECK(to->findInt32(android::kKeyWidth, &width_to));
-        if (width_from != width_to) return true;
-        int32_t height_from, height_to;
-        CHECK(from->findInt32(android::kKeyHeight, &height_from));
-        CHECK(to->findInt32(android::kKeyHeight, &height_to));
-        if (height_from != height_to) return true;
-        int32_t left_from, top_from, right_from, bottom_from;
-        CHECK(from->findRect(android::kKeyCropRect, &left_from, &top_from, &right_from, &bottom_from));
-        int32_t left_to, top_to, right_to, bottom_to;
-        CHECK(to->findRect(android::kKeyCropRect, &left_to, &top_to, &right_to, &bottom_to));
-        if (left_to != left_from || top_to != top_from || right_to != right_from ||
-            bottom_to != bottom_from) {
-            return true;
-        }
-    } else if (!strcasecmp(mime_from, android::MEDIA_MIMETYPE_AUDIO_RAW)) {
-        int32_t numChannels_from, numChannels_to;
-        CHECK(from->findInt32(android::kKeyChannelCount, &numChannels_from));
-        CHECK(to->findInt32(android::kKeyChannelCount, &numChannels_to));
-        if (numChannels_from != numChannels_to) return true;
-        int32_t sampleRate_from, sampleRate_to;
-        CHECK(from->findInt32(android::kKeySampleRate, &sampleRate_from));
-        CHECK(to->findInt32(android::kKeySampleRate, &sampleRate_to));
-        if (sampleRate_from != sampleRate_to) return true;
-    }
-    return false;
-}
 
 }  // namespace
 
@@ -107,10 +66,8 @@ void OMXCodec::onEmptyBufferDone(android::IOMX::buffer_id buffer) {
     }
     info->mStatus = OWNED_BY_US;
 
-    if (info->mMediaBuffer != nullptr) {
-        info->mMediaBuffer->release();
-        info->mMediaBuffer = nullptr;
-    }
+    // The component is done with the source's buffer it read in place.
+    info->mSourceBuffer.reset();
 
     if (mPortStatus[kPortIndexInput] == DISABLING) {
         status_t err = freeBuffer(kPortIndexInput, i);
@@ -151,7 +108,8 @@ void OMXCodec::onEvent(OMX_EVENTTYPE event, OMX_U32 data1, OMX_U32 data2) {
             onCmdComplete((OMX_COMMANDTYPE)data1, data2);
             break;
         case OMX_EventError:
-            ALOGE("[%s] ERROR(0x%08x, %u)", mComponentName, (unsigned)data1, (unsigned)data2);
+            ALOGE("[%s] ERROR(0x%08x, %u)", mComponentName.c_str(), (unsigned)data1,
+                  (unsigned)data2);
             setState(ERROR);
             break;
         case OMX_EventPortSettingsChanged:
@@ -160,32 +118,7 @@ void OMXCodec::onEvent(OMX_EVENTTYPE event, OMX_U32 data1, OMX_U32 data2) {
                 onPortSettingsChanged(data1);
             } else if (data1 == kPortIndexOutput &&
                        (data2 == kOutputCropConfigIndex || data2 == kScaleConfigIndex)) {
-                sp<MetaData> oldOutputFormat = mOutputFormat;
-                initOutputFormat(mSource->getFormat());
-                if (data2 == kOutputCropConfigIndex &&
-                    formatHasNotablyChanged(oldOutputFormat, mOutputFormat)) {
-                    mOutputPortSettingsHaveChanged = true;
-                } else if (data2 == kScaleConfigIndex) {
-                    OMX_CONFIG_SCALEFACTORTYPE scale;
-                    InitOMXParams(&scale);
-                    scale.nPortIndex = kPortIndexOutput;
-                    if (mOMX->getConfig(mNode, OMX_IndexConfigCommonScale, &scale,
-                                        sizeof(scale)) == OK) {
-                        int32_t left, top, right, bottom;
-                        CHECK(mOutputFormat->findRect(android::kKeyCropRect, &left, &top, &right,
-                                                      &bottom));
-                        if (scale.xWidth != 0x010000) {
-                            mOutputFormat->setInt32(android::kKeyDisplayWidth,
-                                                    ((right - left + 1) * scale.xWidth) >> 16);
-                            mOutputPortSettingsHaveChanged = true;
-                        }
-                        if (scale.xHeight != 0x010000) {
-                            mOutputFormat->setInt32(android::kKeyDisplayHeight,
-                                                    ((bottom - top + 1) * scale.xHeight) >> 16);
-                            mOutputPortSettingsHaveChanged = true;
-                        }
-                    }
-                }
+                onOutputConfigChanged(data2);
             }
             break;
         default:
@@ -193,209 +126,35 @@ void OMXCodec::onEvent(OMX_EVENTTYPE event, OMX_U32 data1, OMX_U32 data2) {
     }
 }
 
-void OMXCodec::onCmdComplete(OMX_COMMANDTYPE cmd, OMX_U32 data) {
-    switch (cmd) {
-        case OMX_CommandStateSet:
-            onStateChange((OMX_STATETYPE)data);
-            break;
-
-        case OMX_CommandPortDisable: {
-            const OMX_U32 portIndex = data;
-            CHECK(mState == EXECUTING || mState == RECONFIGURING);
-            CHECK_EQ((int)mPortStatus[portIndex], (int)DISABLING);
-            CHECK_EQ(mPortBuffers[portIndex].size(), 0u);
-            mPortStatus[portIndex] = DISABLED;
-            if (mState == RECONFIGURING) {
-                CHECK_EQ(portIndex, (OMX_U32)kPortIndexOutput);
-                sp<MetaData> oldOutputFormat = mOutputFormat;
-                initOutputFormat(mSource->getFormat());
-                if (!mOutputPortSettingsHaveChanged) {
-                    mOutputPortSettingsHaveChanged =
-                            formatHasNotablyChanged(oldOutputFormat, mOutputFormat);
-                }
-                status_t err = enablePortAsync(portIndex);
-                if (err != OK) {
-                    ALOGE("[%s] enablePortAsync(%u) failed (err = %d)", mComponentName,
-                          (unsigned)portIndex, err);
-                    setState(ERROR);
-                } else {
-                    err = allocateBuffersOnPort(portIndex);
-                    if (err != OK) {
-                        ALOGE("[%s] allocateBuffersOnPort (%s) failed (err = %d)",
-                              mComponentName, portIndex == kPortIndexInput ? "input" : "output",
-                              err);
-                        setState(ERROR);
-                    }
-                }
-            }
-            break;
-        }
-
-        case OMX_CommandPortEnable: {
-            const OMX_U32 portIndex = data;
-            CHECK(mState == EXECUTING || mState == RECONFIGURING);
-            CHECK_EQ((int)mPortStatus[portIndex], (int)ENABLING);
-            mPortStatus[portIndex] = ENABLED;
-            if (mState == RECONFIGURING) {
-                CHECK_EQ(portIndex, (OMX_U32)kPortIndexOutput);
-                setState(EXECUTING);
-                fillOutputBuffers();
-            }
-            break;
-        }
-
-        case OMX_CommandFlush: {
-            const OMX_U32 portIndex = data;
-            CHECK_EQ((int)mPortStatus[portIndex], (int)SHUTTING_DOWN);
-            mPortStatus[portIndex] = ENABLED;
-            CHECK_EQ(countBuffersWeOwn(mPortBuffers[portIndex]), mPortBuffers[portIndex].size());
-
-            if (mSkipCutBuffer != nullptr && mPortStatus[kPortIndexOutput] == ENABLED) {
-                mSkipCutBuffer->clear();
-            }
-
-            if (mState == RECONFIGURING) {
-                CHECK_EQ(portIndex, (OMX_U32)kPortIndexOutput);
-                disablePortAsync(portIndex);
-            } else if (mState == EXECUTING_TO_IDLE) {
-                if (mPortStatus[kPortIndexInput] == ENABLED &&
-                    mPortStatus[kPortIndexOutput] == ENABLED) {
-                    mPortStatus[kPortIndexInput] = SHUTTING_DOWN;
-                    mPortStatus[kPortIndexOutput] = SHUTTING_DOWN;
-                    status_t err = mOMX->sendCommand(mNode, OMX_CommandStateSet, OMX_StateIdle);
-                    CHECK_EQ(err, (status_t)OK);
-                }
-            } else {
-                // Both ports flushed for a seek: start over.
-                if (mPortStatus[kPortIndexInput] == ENABLED &&
-                    mPortStatus[kPortIndexOutput] == ENABLED) {
-                    mPaused = false;
-                    drainInputBuffers();
-                    fillOutputBuffers();
-                }
-                if (mOutputPortSettingsChangedPending) {
-                    mOutputPortSettingsChangedPending = false;
-                    onPortSettingsChanged(kPortIndexOutput);
-                }
-            }
-            break;
-        }
-
-        default:
-            break;
+// The output crop or scale changed: no reconfiguration, a new format.
+void OMXCodec::onOutputConfigChanged(OMX_U32 configIndex) {
+    sp<MetaData> oldOutputFormat = mOutputFormat;
+    initOutputFormat(mSource->getFormat());
+    if (configIndex == kOutputCropConfigIndex &&
+        formatHasNotablyChanged(oldOutputFormat, mOutputFormat)) {
+        mOutputPortSettingsHaveChanged = true;
+    } else if (configIndex == kScaleConfigIndex) {
+        applyOutputScale();
     }
 }
 
-void OMXCodec::onStateChange(OMX_STATETYPE newState) {
-    switch (newState) {
-        case OMX_StateIdle: {
-            if (mState == LOADED_TO_IDLE) {
-                status_t err = mOMX->sendCommand(mNode, OMX_CommandStateSet, OMX_StateExecuting);
-                CHECK_EQ(err, (status_t)OK);
-                setState(IDLE_TO_EXECUTING);
-            } else {
-                CHECK_EQ((int)mState, (int)EXECUTING_TO_IDLE);
-                if (countBuffersWeOwn(mPortBuffers[kPortIndexInput]) !=
-                    mPortBuffers[kPortIndexInput].size()) {
-                    ALOGE("Codec did not return all input buffers (received %d / %d)",
-                          (int)countBuffersWeOwn(mPortBuffers[kPortIndexInput]),
-                          (int)mPortBuffers[kPortIndexInput].size());
-                    TRESPASS();
-                }
-                if (countBuffersWeOwn(mPortBuffers[kPortIndexOutput]) !=
-                    mPortBuffers[kPortIndexOutput].size()) {
-                    ALOGE("Codec did not return all output buffers (received %d / %d)",
-                          (int)countBuffersWeOwn(mPortBuffers[kPortIndexOutput]),
-                          (int)mPortBuffers[kPortIndexOutput].size());
-                    TRESPASS();
-                }
-                status_t err = mOMX->sendCommand(mNode, OMX_CommandStateSet, OMX_StateLoaded);
-                CHECK_EQ(err, (status_t)OK);
-                err = freeBuffersOnPort(kPortIndexInput);
-                CHECK_EQ(err, (status_t)OK);
-                err = freeBuffersOnPort(kPortIndexOutput);
-                CHECK_EQ(err, (status_t)OK);
-                mPortStatus[kPortIndexInput] = ENABLED;
-                mPortStatus[kPortIndexOutput] = ENABLED;
-                setState(IDLE_TO_LOADED);
-            }
-            break;
-        }
-        case OMX_StateExecuting:
-            CHECK_EQ((int)mState, (int)IDLE_TO_EXECUTING);
-            mOutputPortSettingsChangedPending = false;
-            setState(EXECUTING);
-            break;
-        case OMX_StateLoaded:
-            CHECK_EQ((int)mState, (int)IDLE_TO_LOADED);
-            setState(LOADED);
-            break;
-        case OMX_StateInvalid:
-            setState(ERROR);
-            break;
-        default:
-            CHECK(!"should not be here.");
-            break;
+// A scale other than 1.0 (16.16 fixed point) gives a display size.
+void OMXCodec::applyOutputScale() {
+    OMX_CONFIG_SCALEFACTORTYPE scale;
+    InitOMXParams(&scale);
+    scale.nPortIndex = kPortIndexOutput;
+    if (mOMX->getConfig(mNode, OMX_IndexConfigCommonScale, &scale, sizeof(scale)) != OK) return;
+    int32_t left, top, right, bottom;
+    CHECK(mOutputFormat->findRect(android::kKeyCropRect, &left, &top, &right, &bottom));
+    if (scale.xWidth != 0x010000) {
+        mOutputFormat->setInt32(android::kKeyDisplayWidth, ((right - left + 1) * scale.xWidth) >> 16);
+        mOutputPortSettingsHaveChanged = true;
     }
-}
-
-void OMXCodec::onPortSettingsChanged(OMX_U32 portIndex) {
-    CHECK_EQ((int)mState, (int)EXECUTING);
-    CHECK_EQ(portIndex, (OMX_U32)kPortIndexOutput);
-    CHECK(!mOutputPortSettingsChangedPending);
-
-    if (mPortStatus[kPortIndexOutput] != ENABLED) {
-        // A flush is under way; the change is handled once it completes.
-        mOutputPortSettingsChangedPending = true;
-        return;
+    if (scale.xHeight != 0x010000) {
+        mOutputFormat->setInt32(android::kKeyDisplayHeight,
+                                ((bottom - top + 1) * scale.xHeight) >> 16);
+        mOutputPortSettingsHaveChanged = true;
     }
-    setState(RECONFIGURING);
-    disablePortAsync(portIndex);
-}
-
-status_t OMXCodec::stopOmxComponent_l() {
-    bool isError = false;
-    while (mState == LOADED_TO_IDLE || mState == IDLE_TO_EXECUTING ||
-           mState == EXECUTING_TO_IDLE || mState == IDLE_TO_LOADED ||
-           mState == RECONFIGURING) {
-        mAsyncCompletion.wait(mLock);
-    }
-
-    switch (mState) {
-        case LOADED:
-            break;
-        case ERROR: {
-            if (mPortStatus[kPortIndexOutput] == ENABLING) {
-                // The output port never came back after a reconfiguration;
-                // no more buffers will return from the component.
-                freeBuffersOnPort(kPortIndexInput, true);
-                freeBuffersOnPort(kPortIndexOutput, true);
-                setState(LOADED);
-                break;
-            }
-            OMX_STATETYPE state = OMX_StateInvalid;
-            status_t err = mOMX->getState(mNode, &state);
-            CHECK_EQ(err, (status_t)OK);
-            if (state != OMX_StateExecuting) break;
-            // The component still runs: bring it down as from EXECUTING.
-            isError = true;
-            [[fallthrough]];
-        }
-        case EXECUTING: {
-            setState(EXECUTING_TO_IDLE);
-            mPortStatus[kPortIndexInput] = SHUTTING_DOWN;
-            mPortStatus[kPortIndexOutput] = SHUTTING_DOWN;
-            status_t err = mOMX->sendCommand(mNode, OMX_CommandStateSet, OMX_StateIdle);
-            CHECK_EQ(err, (status_t)OK);
-            while (mState != LOADED && mState != ERROR) mAsyncCompletion.wait(mLock);
-            if (isError) setState(ERROR);
-            break;
-        }
-        default:
-            CHECK(!"should not be here.");
-            break;
-    }
-    return OK;
 }
 
 }  // namespace qor

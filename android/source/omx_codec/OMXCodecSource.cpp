@@ -1,0 +1,187 @@
+// The MediaSource face of the driver: start and stop, and read(), which
+// hands out the encoded buffers the component filled.
+#define LOG_TAG "OMXCodec"
+#include "omx_codec/OMXCodec.h"
+
+#include <media/stagefright/foundation/ADebug.h>
+#include <utils/Log.h>
+
+namespace qor {
+
+using android::MediaBuffer;
+using android::MetaData;
+using android::Mutex;
+using android::OK;
+
+status_t OMXCodec::start(MetaData* meta) {
+    Mutex::Autolock autoLock(mLock);
+    if (mState != LOADED) {
+        ALOGE("[%s] called start in the unexpected state: %d", mComponentName.c_str(), mState);
+        return android::UNKNOWN_ERROR;
+    }
+
+    sp<MetaData> params = new MetaData;
+    int64_t startTimeUs;
+    if (meta != nullptr && meta->findInt64(android::kKeyTime, &startTimeUs)) {
+        params->setInt64(android::kKeyTime, startTimeUs);
+    }
+    resetStreamState();
+    if (mIsEncoder) return startEncoder(params);
+
+    status_t err = mSource->start(params.get());
+    if (err != OK) {
+        ALOGE("[%s] source failed to start: %d", mComponentName.c_str(), err);
+        return err;
+    }
+    return init();
+}
+
+void OMXCodec::resetStreamState() {
+    mCodecSpecificDataIndex = 0;
+    mInitialBufferSubmit = true;
+    mSignalledEOS = false;
+    mNoMoreOutputData = false;
+    mOutputPortSettingsHaveChanged = false;
+    mSeekTimeUs = -1;
+    mSeekMode = ReadOptions::SEEK_CLOSEST_SYNC;
+    mTargetTimeUs = -1;
+    mFilledBuffers.clear();
+    mPaused = false;
+}
+
+// The component reaches Executing before the source starts, so the
+// source's first buffer has somewhere to go.
+status_t OMXCodec::startEncoder(const sp<MetaData>& params) {
+    status_t err = init();
+    if (err != OK) {
+        ALOGE("[%s] init failed: %d", mComponentName.c_str(), err);
+        return err;
+    }
+    params->setInt32(android::kKeyNumBuffers, mPortBuffers[kPortIndexInput].size());
+    err = mSource->start(params.get());
+    if (err != OK) {
+        ALOGE("[%s] source failed to start: %d", mComponentName.c_str(), err);
+        stopOmxComponent_l();
+    }
+    return err;
+}
+
+status_t OMXCodec::stop() {
+    Mutex::Autolock autoLock(mLock);
+    status_t err = stopOmxComponent_l();
+    status_t sourceErr = mSource->stop();
+    return err != OK ? err : sourceErr;
+}
+
+sp<MetaData> OMXCodec::getFormat() {
+    Mutex::Autolock autoLock(mLock);
+    return mOutputFormat;
+}
+
+status_t OMXCodec::pause() {
+    Mutex::Autolock autoLock(mLock);
+    mPaused = true;
+    return OK;
+}
+
+status_t OMXCodec::read(MediaBuffer** buffer, const ReadOptions* options) {
+    status_t err = OK;
+    *buffer = nullptr;
+    Mutex::Autolock autoLock(mLock);
+
+    if (mState != EXECUTING && mState != RECONFIGURING) return android::UNKNOWN_ERROR;
+
+    bool seeking = false;
+    int64_t seekTimeUs = -1;
+    ReadOptions::SeekMode seekMode = ReadOptions::SEEK_CLOSEST_SYNC;
+    if (options && options->getSeekTo(&seekTimeUs, &seekMode)) seeking = true;
+
+    if (mInitialBufferSubmit) submitInitialBuffers(&seeking, seekTimeUs, seekMode);
+    if (seeking && (err = seek_l(seekTimeUs, seekMode)) != OK) return err;
+
+    while (mState != ERROR && !mNoMoreOutputData && mFilledBuffers.empty()) {
+        if ((err = mBufferFilled.wait(mLock)) != OK) return err;
+    }
+    if (mState == ERROR) return android::UNKNOWN_ERROR;
+    if (mFilledBuffers.empty()) {
+        return mSignalledEOS ? mFinalStatus : android::ERROR_END_OF_STREAM;
+    }
+    if (mOutputPortSettingsHaveChanged) {
+        mOutputPortSettingsHaveChanged = false;
+        return android::INFO_FORMAT_CHANGED;
+    }
+    return takeFilledBuffer(buffer);
+}
+
+// The first read() starts the pumps. A seek with it needs no flush:
+// nothing was submitted yet.
+void OMXCodec::submitInitialBuffers(bool* seeking, int64_t seekTimeUs,
+                                    ReadOptions::SeekMode seekMode) {
+    mInitialBufferSubmit = false;
+    if (*seeking) {
+        CHECK(seekTimeUs >= 0);
+        mSeekTimeUs = seekTimeUs;
+        mSeekMode = seekMode;
+        *seeking = false;
+        mPaused = false;
+    }
+    drainInputBuffers();
+    // While reconfiguring, the output buffers go out once the port is
+    // enabled again.
+    if (mState == EXECUTING) fillOutputBuffers();
+}
+
+// Flushes both ports and waits until the seek went to the source.
+status_t OMXCodec::seek_l(int64_t seekTimeUs, ReadOptions::SeekMode seekMode) {
+    status_t err = OK;
+    while (mState == RECONFIGURING) {
+        if ((err = mBufferFilled.wait(mLock)) != OK) return err;
+    }
+    if (mState != EXECUTING) return android::UNKNOWN_ERROR;
+
+    mSignalledEOS = false;
+    CHECK(seekTimeUs >= 0);
+    mSeekTimeUs = seekTimeUs;
+    mSeekMode = seekMode;
+    mFilledBuffers.clear();
+    CHECK_EQ((int)mState, (int)EXECUTING);
+    bool emulateInputFlushCompletion = !flushPortAsync(kPortIndexInput);
+    bool emulateOutputFlushCompletion = !flushPortAsync(kPortIndexOutput);
+    if (emulateInputFlushCompletion) onCmdComplete(OMX_CommandFlush, kPortIndexInput);
+    if (emulateOutputFlushCompletion) onCmdComplete(OMX_CommandFlush, kPortIndexOutput);
+    while (mSeekTimeUs >= 0) {
+        if ((err = mBufferFilled.wait(mLock)) != OK) return err;
+    }
+    return OK;
+}
+
+// The oldest filled buffer goes to the client, with a reference for it.
+status_t OMXCodec::takeFilledBuffer(MediaBuffer** buffer) {
+    size_t index = *mFilledBuffers.begin();
+    mFilledBuffers.erase(mFilledBuffers.begin());
+
+    BufferInfo* info = &mPortBuffers[kPortIndexOutput][index];
+    CHECK_EQ((int)info->mStatus, (int)OWNED_BY_US);
+    info->mStatus = OWNED_BY_CLIENT;
+    info->mOutputBuffer->add_ref();
+    if (mSkipCutBuffer != nullptr) mSkipCutBuffer->submit(info->mOutputBuffer.get());
+    *buffer = info->mOutputBuffer.get();
+    return OK;
+}
+
+void OMXCodec::signalBufferReturned(MediaBuffer* buffer) {
+    Mutex::Autolock autoLock(mLock);
+    for (BufferInfo& info : mPortBuffers[kPortIndexOutput]) {
+        if (info.mOutputBuffer.get() == buffer) {
+            CHECK_EQ((int)mPortStatus[kPortIndexOutput], (int)ENABLED);
+            CHECK_EQ((int)info.mStatus, (int)OWNED_BY_CLIENT);
+            info.mStatus = OWNED_BY_US;
+            CHECK(buffer->graphicBuffer() == nullptr);
+            fillOutputBuffer(&info);
+            return;
+        }
+    }
+    CHECK(!"should not be here.");
+}
+
+}  // namespace qor
