@@ -16,7 +16,6 @@
 #include <list>
 #include <vector>
 
-#include <host/platform_level.h>
 #include <media/stagefright/MediaSource.h>
 #include <media/stagefright/MediaWriter.h>
 #include <media/stagefright/MetaData.h>
