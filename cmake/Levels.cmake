@@ -16,7 +16,7 @@ endfunction()
 
 # One target per platform level. "@LEVEL@" in the name or in any argument
 # stands for the level; a name without it becomes <name>_<level>.
-#   qor_add_level_targets(<name> STATIC|SHARED|EXECUTABLE
+#   qor_add_level_targets(<name> STATIC|SHARED|INTERFACE|EXECUTABLE
 #     [LEVELS l...]                          (default: QOR_LEVELS)
 #     [PRODUCT]                              product code: qor_product_target()
 #     [SOURCES s...]
@@ -28,9 +28,9 @@ endfunction()
 #     [DISCOVER_TESTS args...]               qor_discover_tests(<target> args...)
 #     [GTEST_DISCOVER args...])              gtest_discover_tests(<target> args...)
 function(qor_add_level_targets name kind)
-  set(multi LEVELS SOURCES INCLUDE_DIRECTORIES LINK_LIBRARIES COMPILE_DEFINITIONS LINK_OPTIONS
+  set(parts SOURCES INCLUDE_DIRECTORIES LINK_LIBRARIES COMPILE_DEFINITIONS LINK_OPTIONS
             DISCOVER_TESTS GTEST_DISCOVER)
-  cmake_parse_arguments(PARSE_ARGV 2 ARG "PRODUCT" "EXPORTS" "${multi}")
+  cmake_parse_arguments(PARSE_ARGV 2 ARG "PRODUCT" "EXPORTS" "LEVELS;${parts}")
   # LEVELS with an empty list adds nothing.
   if(NOT ARG_LEVELS AND NOT "LEVELS" IN_LIST ARG_KEYWORDS_MISSING_VALUES)
     set(ARG_LEVELS ${QOR_LEVELS})
@@ -46,16 +46,15 @@ function(qor_add_level_targets name kind)
   endforeach()
 endfunction()
 
-# One level of qor_add_level_targets (reads its ARG_* variables).
-macro(_qor_add_level_target level)
+# One level of qor_add_level_targets (reads its variables).
+function(_qor_add_level_target level)
   string(REPLACE "@LEVEL@" ${level} target ${name})
   if(kind STREQUAL "EXECUTABLE")
     add_executable(${target})
   else()
     add_library(${target} ${kind})
   endif()
-  foreach(part SOURCES INCLUDE_DIRECTORIES LINK_LIBRARIES COMPILE_DEFINITIONS LINK_OPTIONS
-               DISCOVER_TESTS GTEST_DISCOVER)
+  foreach(part ${parts})
     string(REPLACE "@LEVEL@" ${level} values "${ARG_${part}}")
     if(NOT values)
       # nothing of this part
@@ -77,7 +76,7 @@ macro(_qor_add_level_target level)
   if(ARG_EXPORTS)
     qor_export_list(${target} ${ARG_EXPORTS})
   endif()
-endmacro()
+endfunction()
 
 # Registers the GoogleTest cases of `target` with ctest, each run with the
 # given environment (gtest_discover_tests cannot carry several ENVIRONMENT
