@@ -3,7 +3,9 @@
 # ships in (GoogleTest, the real JVMs, Mesa, recordings judged by ffprobe/
 # ffmpeg), the AddressSanitizer/UndefinedBehaviorSanitizer build, the
 # threaded tests under ThreadSanitizer, and the writer's and driver's tests
-# under UndefinedBehaviorSanitizer in the 32-bit ABI. Prints the time of
+# under UndefinedBehaviorSanitizer in the 32-bit ABI, the product libraries
+# compiled by clang with its lock analysis (-Wthread-safety) as errors, and
+# the shape of the product code (scripts/check_shape.sh). Prints the time of
 # each stage at the end.
 # Usage: scripts/test.sh [--quick]   (--quick: the two normal builds only)
 set -uo pipefail
@@ -56,6 +58,12 @@ build() {  # name, build dir, cmake arguments... (then `--` and build targets)
   end_stage
 }
 
+shape_check() {  # name, check_shape.sh option
+  begin_stage "$1"
+  scripts/check_shape.sh "$2" || failed=$((failed + 1))
+  end_stage
+}
+
 run_ctest "tests, 64-bit" build
 run_ctest "tests, 32-bit x86" build-x86
 
@@ -78,6 +86,16 @@ if [ "${1:-}" != "--quick" ]; then
     -- writer_tests driver_tests_23
   run_ctest "writer and driver tests, 32-bit x86 under UBSan" build-x86-ubsan \
     -R '^(L23\.|([A-Za-z]+/)?Writer)' -E 'WriterLargeFile'
+
+  # The shipped libraries only (target qor_products), no tests: clang adds
+  # -Wthread-safety to the product's -Wextra -Wshadow -Werror.
+  build "thread-safety compile (clang, product libraries)" build-clang \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DLUMOKAST_WERROR=ON \
+    -DBUILD_TESTING=OFF -DLUMOKAST_BENCH=OFF -DLUMOKAST_JVM_TESTS=OFF \
+    -- qor_products
+
+  shape_check "shape: formatted as .clang-format says" --format
+  shape_check "shape: no function longer than 80 lines" --length
 fi
 
 echo

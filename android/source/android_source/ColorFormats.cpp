@@ -2,7 +2,6 @@
 
 #include "common/ColorFormat.h"
 
-#include <host/platform_level.h>
 
 namespace qor {
 

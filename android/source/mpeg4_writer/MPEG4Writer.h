@@ -17,8 +17,6 @@
 #include <vector>
 
 #include <android-base/thread_annotations.h>
-
-#include <host/platform_level.h>
 #include <media/stagefright/MediaSource.h>
 #include <media/stagefright/MediaWriter.h>
 #include <media/stagefright/MetaData.h>

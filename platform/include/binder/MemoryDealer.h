@@ -1,8 +1,11 @@
 #ifndef ANDROID_MEMORY_DEALER_H_
 #define ANDROID_MEMORY_DEALER_H_
 
-#include <host/platform_level.h>
 #include <binder/IMemory.h>
+
+#ifndef PLATFORM_LEVEL
+#error "PLATFORM_LEVEL comes from the platform target of the build's level"
+#endif
 
 namespace android {
 

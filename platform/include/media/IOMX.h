@@ -2,7 +2,7 @@
  * The OpenMAX IL service interface and its observer (host stand-in for the
  * platform's binder interface). Parameter and config structures are the
  * OpenMAX IL 1.1 ones of the Khronos headers, passed with their byte size.
- * Forms differ by platform level (see host/platform_level.h).
+ * Forms differ by platform level (PLATFORM_LEVEL, set by the build).
  */
 #ifndef ANDROID_IOMX_H_
 #define ANDROID_IOMX_H_
@@ -15,10 +15,13 @@
 #include <OMX_Core.h>
 #include <OMX_Video.h>
 
-#include <host/platform_level.h>
 #include <utils/Errors.h>
 #include <utils/RefBase.h>
 #include <utils/String8.h>
+
+#ifndef PLATFORM_LEVEL
+#error "PLATFORM_LEVEL comes from the platform target of the build's level"
+#endif
 
 namespace android {
 

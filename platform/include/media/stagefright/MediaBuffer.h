@@ -16,8 +16,11 @@
 
 #include <atomic>
 
-#include <host/platform_level.h>
 #include <utils/RefBase.h>
+
+#ifndef PLATFORM_LEVEL
+#error "PLATFORM_LEVEL comes from the platform target of the build's level"
+#endif
 
 #if PLATFORM_LEVEL >= 21
 #define QOR_MEDIA_BUFFER_VIRTUAL virtual

@@ -8,9 +8,12 @@
 #include <stddef.h>
 #include <sys/types.h>
 
-#include <host/platform_level.h>
 #include <utils/RefBase.h>
 #include <utils/String8.h>
+
+#ifndef PLATFORM_LEVEL
+#error "PLATFORM_LEVEL comes from the platform target of the build's level"
+#endif
 
 #if PLATFORM_LEVEL >= 21
 #include <media/MediaCodecInfo.h>

@@ -9,11 +9,14 @@
 
 #include <vector>
 
-#include <host/platform_level.h>
 #include <media/IMediaRecorderClient.h>
 #include <utils/RefBase.h>
 #include <utils/Errors.h>
 #include <utils/String8.h>
+
+#ifndef PLATFORM_LEVEL
+#error "PLATFORM_LEVEL comes from the platform target of the build's level"
+#endif
 
 namespace android {
 
