@@ -116,8 +116,9 @@ void nativeInitCapturer(JNIEnv*, jobject, jint width, jint height, jint texture,
     if (g_graphicBuffer == nullptr) {
         LKLOGD("writeLock: %s", write ? "true" : "false");
         errno = 0;
-        g_graphicBuffer = new (std::nothrow) GraphicBuffer(
-            width, height, android::PIXEL_FORMAT_RGB_565, write ? kCreateUsageWrite : kCreateUsageRead);
+        g_graphicBuffer =
+            new (std::nothrow) GraphicBuffer(width, height, android::PIXEL_FORMAT_RGB_565,
+                                             write ? kCreateUsageWrite : kCreateUsageRead);
         if (g_graphicBuffer == nullptr) {
             LKLOGD("create GraphicBuffer failed: %s(%d)", strerror(errno), errno);
             return;

@@ -20,7 +20,8 @@ int32_t g_pboSize = 0;
 
 namespace {
 
-const GLfloat kQuad[] = {-1.0f, 1.0f, 0.0f, -1.0f, -1.0f, 0.0f, 1.0f, -1.0f, 0.0f, 1.0f, 1.0f, 0.0f};
+const GLfloat kQuad[] = {-1.0f, 1.0f,  0.0f, -1.0f, -1.0f, 0.0f,
+                         1.0f,  -1.0f, 0.0f, 1.0f,  1.0f,  0.0f};
 const GLushort kQuadIndices[] = {0, 1, 2, 2, 3, 0};
 
 const char kVertexShader[] =
@@ -167,8 +168,7 @@ jint nativePrepareFbo(JNIEnv*, jobject, jint width, jint height, jfloat ratioA, 
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, info->m_texture,
-                           0);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, info->m_texture, 0);
 
     glGenRenderbuffers(1, &info->m_rbo);
     glBindRenderbuffer(GL_RENDERBUFFER, info->m_rbo);

@@ -14,7 +14,8 @@ GLuint g_screenrboOES = 0;
 
 namespace {
 
-const GLfloat kQuad[] = {-1.0f, -1.0f, 1.0f, 1.0f, -1.0f, 1.0f, -1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f};
+const GLfloat kQuad[] = {-1.0f, -1.0f, 1.0f, 1.0f, -1.0f, 1.0f,
+                         -1.0f, 1.0f,  1.0f, 1.0f, 1.0f,  1.0f};
 const GLfloat kQuadTexCoords[] = {0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 0.0f, 1.0f, 1.0f};
 const GLushort kQuadIndices[] = {0, 1, 3, 0, 3, 2};
 

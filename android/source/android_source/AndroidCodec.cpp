@@ -65,12 +65,18 @@ bool AndroidCodec::hasEncoder(OMXClient& client, const char* mime) {
 
 const char* AndroidCodec::stateName(int state) {
     switch (state) {
-        case UNINITIALIZED: return "UNINITIALIZED";
-        case INITIALIZED: return "INITIALIZED";
-        case PAUSE: return "PAUSE";
-        case STARTED: return "STARTED";
-        case STOPPED: return "STOPPED";
-        default: return "???";
+        case UNINITIALIZED:
+            return "UNINITIALIZED";
+        case INITIALIZED:
+            return "INITIALIZED";
+        case PAUSE:
+            return "PAUSE";
+        case STARTED:
+            return "STARTED";
+        case STOPPED:
+            return "STOPPED";
+        default:
+            return "???";
     }
 }
 
@@ -138,8 +144,7 @@ int AndroidCodec::startNew_l(const char* path) {
 int AndroidCodec::setPause() {
     Mutex::Autolock autoLock(mLock);
     if (mState != STARTED) {
-        ALOGE("[%s] setPause is called in invalid state '%s'.", mModel.string(),
-              stateName(mState));
+        ALOGE("[%s] setPause is called in invalid state '%s'.", mModel.string(), stateName(mState));
         return -1;
     }
     if (mWriter->pause() != android::OK) {

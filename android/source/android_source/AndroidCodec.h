@@ -38,7 +38,7 @@ public:
 
     int available() const;
     int setVideoMeta(int width, int height, int bitRate, int frameRate, int iFrameInterval)
-            EXCLUDES(mLock);
+        EXCLUDES(mLock);
     int setAudioMeta(int sampleRate, int channels, int bitRate) EXCLUDES(mLock);
     int start(const char* path) EXCLUDES(mLock);
     int setPause() EXCLUDES(mLock);
@@ -67,7 +67,7 @@ private:
     bool searchAVCComponent() REQUIRES(mLock);
     int startNew_l(const char* path) REQUIRES(mLock);
     int pushBuffer(bool video, void* data, int extra, int size, int64_t timeUs)
-            EXCLUDES(mSourceLock);
+        EXCLUDES(mSourceLock);
     void readPlatformFlags();
     bool hasEncoder(android::OMXClient& client, const char* mime);
     int stop_l() REQUIRES(mLock) EXCLUDES(mSourceLock);

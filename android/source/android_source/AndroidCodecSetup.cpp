@@ -79,9 +79,9 @@ bool AndroidCodec::searchAVCComponent() {
     OMXClient client;
     CHECK_EQ(client.connect(), (android::status_t)android::OK);
     std::vector<android::CodecCapabilities> caps;
-    CHECK_EQ(android::QueryCodecs(client.interface(), android::MEDIA_MIMETYPE_VIDEO_AVC, false,
-                                  &caps),
-             (android::status_t)android::OK);
+    CHECK_EQ(
+        android::QueryCodecs(client.interface(), android::MEDIA_MIMETYPE_VIDEO_AVC, false, &caps),
+        (android::status_t)android::OK);
     client.disconnect();
 
     // The first acceptable component wins, with its best-ranked format.
@@ -151,9 +151,10 @@ int AndroidCodec::setVideoMeta(int width, int height, int bitRate, int frameRate
         return -1;
     }
     if (width < 1 || height < 1 || bitRate < 0 || frameRate < 0 || iFrameInterval < 0) {
-        ALOGE("[%s] setVideoMeta input invalid param width %d height %d bitrate %d framerate %d "
-              "iInterval %d",
-              mModel.string(), width, height, bitRate, frameRate, iFrameInterval);
+        ALOGE(
+            "[%s] setVideoMeta input invalid param width %d height %d bitrate %d framerate %d "
+            "iInterval %d",
+            mModel.string(), width, height, bitRate, frameRate, iFrameInterval);
         return -1;
     }
     mVideoMeta = geAVCMetaData(width, height, bitRate, frameRate, iFrameInterval);
@@ -177,14 +178,14 @@ int AndroidCodec::setVideoMeta(int width, int height, int bitRate, int frameRate
 
     mVideoClient.connect();
     EncoderFactory factory =
-            mIsQcom ? mFactories.ownEncoderFactory : mFactories.platformEncoderFactory;
+        mIsQcom ? mFactories.ownEncoderFactory : mFactories.platformEncoderFactory;
     sp<android::MediaSource> encoder;
     if (factory != nullptr) {
-        encoder = factory(mVideoClient.interface(), mVideoMeta, true, source,
-                          mEncoderName.string(), 0, nullptr);
+        encoder = factory(mVideoClient.interface(), mVideoMeta, true, source, mEncoderName.string(),
+                          0, nullptr);
         if (encoder == nullptr) {
-            encoder = factory(mVideoClient.interface(), mVideoMeta, true, source, nullptr, 1,
-                              nullptr);
+            encoder =
+                factory(mVideoClient.interface(), mVideoMeta, true, source, nullptr, 1, nullptr);
         }
     }
     mVideoEncoder = encoder;

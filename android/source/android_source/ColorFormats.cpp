@@ -2,7 +2,6 @@
 
 #include "common/ColorFormat.h"
 
-
 namespace qor {
 
 const uint32_t kPreferredColorFormats[8] = {
@@ -73,18 +72,24 @@ const char* colorFormatName(uint32_t colorFormat) {
         return kStandardNames[colorFormat];
     }
     switch (colorFormat) {
-        case kColorFormatTiYUV420PackedSemiPlanar: return "TI_COLOR_FormatYUV420PackedSemiPlanar";
-        case kColorFormatAndroidOpaque: return "COLOR_FormatAndroidOpaque";
-        case kColorFormatQcomYVU420SemiPlanar: return "QCOM_COLOR_FormatYVU420SemiPlanar";
+        case kColorFormatTiYUV420PackedSemiPlanar:
+            return "TI_COLOR_FormatYUV420PackedSemiPlanar";
+        case kColorFormatAndroidOpaque:
+            return "COLOR_FormatAndroidOpaque";
+        case kColorFormatQcomYVU420SemiPlanar:
+            return "QCOM_COLOR_FormatYVU420SemiPlanar";
         case kColorFormatQcomYUV420PackedSemiPlanar64x32Tile2m8ka:
             return "QCOM_COLOR_FormatYUV420PackedSemiPlanar64x32Tile2m8ka";
-        case kColorFormatSecNV12Tiled: return "SEC_COLOR_FormatNV12Tiled";
+        case kColorFormatSecNV12Tiled:
+            return "SEC_COLOR_FormatNV12Tiled";
 #if PLATFORM_LEVEL >= 21
-        case kColorFormatYUV420Flexible: return "COLOR_FormatYUV420Flexible";
+        case kColorFormatYUV420Flexible:
+            return "COLOR_FormatYUV420Flexible";
         case kColorFormatQcomYUV420PackedSemiPlanar32m:
             return "QCOM_COLOR_FormatYUV420PackedSemiPlanar32m";
 #endif
-        default: return "??";
+        default:
+            return "??";
     }
 }
 

@@ -28,7 +28,7 @@ public:
     status_t stop() override EXCLUDES(mLock);
     sp<android::MetaData> getFormat() override EXCLUDES(mLock);
     status_t read(android::MediaBuffer** buffer, const ReadOptions* options = nullptr) override
-            EXCLUDES(mLock);
+        EXCLUDES(mLock);
     void signalBufferReturned(android::MediaBuffer* buffer) override EXCLUDES(mLock);
 
     // Offers one buffer; waits while the pending slot is full. Returns 0,

@@ -18,10 +18,9 @@
 namespace qor {
 
 typedef android::sp<android::MediaSource> (*EncoderFactory)(
-        const android::sp<android::IOMX>& omx, const android::sp<android::MetaData>& meta,
-        bool createEncoder, const android::sp<android::MediaSource>& source,
-        const char* matchComponentName, uint32_t flags,
-        const android::sp<ANativeWindow>& nativeWindow);
+    const android::sp<android::IOMX>& omx, const android::sp<android::MetaData>& meta,
+    bool createEncoder, const android::sp<android::MediaSource>& source,
+    const char* matchComponentName, uint32_t flags, const android::sp<ANativeWindow>& nativeWindow);
 
 struct RecorderFactories {
     // The writer for a new recording; null when the file cannot be made.

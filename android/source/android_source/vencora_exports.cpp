@@ -39,7 +39,9 @@ int status() { return gRecorder ? gRecorder->status() : -1; }
 int getColorFormat() { return gRecorder ? gRecorder->getColorFormat() : -1; }
 
 int setVideoMeta(int width, int height, int bitRate, int frameRate, int iFrameInterval) {
-    return gRecorder == nullptr ? -1 : gRecorder->setVideoMeta(width, height, bitRate, frameRate, iFrameInterval);
+    return gRecorder == nullptr
+               ? -1
+               : gRecorder->setVideoMeta(width, height, bitRate, frameRate, iFrameInterval);
 }
 
 int setAudioMeta(int sampleRate, int channels, int bitRate) {

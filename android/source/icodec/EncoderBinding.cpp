@@ -15,15 +15,30 @@ namespace {
 // Library number for a platform level; 0 when no build fits.
 int libraryNumberFor(int level) {
     switch (level) {
-        case 9: case 10: return 10;
-        case 11: case 12: case 13: return 13;
-        case 14: case 15: return 14;
-        case 16: case 17: return 17;
-        case 18: return 18;
-        case 19: return 19;
-        case 21: case 22: return 21;
-        case 23: return 23;
-        default: return 0;
+        case 9:
+        case 10:
+            return 10;
+        case 11:
+        case 12:
+        case 13:
+            return 13;
+        case 14:
+        case 15:
+            return 14;
+        case 16:
+        case 17:
+            return 17;
+        case 18:
+            return 18;
+        case 19:
+            return 19;
+        case 21:
+        case 22:
+            return 21;
+        case 23:
+            return 23;
+        default:
+            return 0;
     }
 }
 
@@ -54,9 +69,9 @@ void EncoderLibrary::open(int sdkVersion, const char* packageName) {
 
     char path[256] = {};
     int n = packageName != nullptr
-                    ? snprintf(path, sizeof(path), "/data/data/%s/lib/libvencora_%d.so",
-                               packageName, number)
-                    : snprintf(path, sizeof(path), "libvencora_%d.so", number);
+                ? snprintf(path, sizeof(path), "/data/data/%s/lib/libvencora_%d.so", packageName,
+                           number)
+                : snprintf(path, sizeof(path), "libvencora_%d.so", number);
     if (n < 0 || n >= (int)sizeof(path)) {
         ALOGE("package name too long for the library path (%d bytes).", n);
         return;

@@ -44,9 +44,9 @@ int isAvailable() {
 int setVideoParameter(int width, int height, int frameRate, int bitRate, int iFrameInterval,
                       int invert) {
     IcodecInterface* f = gFacade.load();
-    return f == nullptr ? -1
-                        : f->setVideoParameter(width, height, frameRate, bitRate,
-                                               iFrameInterval, invert);
+    return f == nullptr
+               ? -1
+               : f->setVideoParameter(width, height, frameRate, bitRate, iFrameInterval, invert);
 }
 
 int setAudioParameter(int sampleRate, int channels, int bitRate) {

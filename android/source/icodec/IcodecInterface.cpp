@@ -61,9 +61,10 @@ int IcodecInterface::setVideoParameter(int width, int height, int frameRate, int
     Mutex::Autolock guard(mLock);
     if (mStarted || width <= 0 || height <= 0 || bitRate <= 0 || frameRate <= 0 ||
         iFrameInterval <= 0) {
-        ALOGE("video parameters width %d height %d frameRate %d bitRate %d isinvert ? %s "
-              "status ? %s.",
-              width, height, frameRate, bitRate, yesNo(invert != 0), startStop(mStarted));
+        ALOGE(
+            "video parameters width %d height %d frameRate %d bitRate %d isinvert ? %s "
+            "status ? %s.",
+            width, height, frameRate, bitRate, yesNo(invert != 0), startStop(mStarted));
         return -1;
     }
     mVideo.width = width;
@@ -87,8 +88,7 @@ int IcodecInterface::setAudioParameter(int sampleRate, int channels, int bitRate
     mAudio.sampleRate = sampleRate;
     mAudio.channels = channels;
     mAudio.bitRate = bitRate;
-    ALOGI("audio parameters sampleRate %d channels %d bitRate %d.", sampleRate, channels,
-          bitRate);
+    ALOGI("audio parameters sampleRate %d channels %d bitRate %d.", sampleRate, channels, bitRate);
     return 0;
 }
 
@@ -139,21 +139,20 @@ void IcodecInterface::prepareVideo_l() {
     f.height = mVideo.height;
     f.invert = mVideo.invert != 0;
     f.colorFormat = api().getColorFormat();
-    f.frameSize = qoryuv::getOMXColorSizeAndDimensions(f.width, f.height, f.colorFormat,
-                                                       &f.stride, &f.sliceHeight);
+    f.frameSize = qoryuv::getOMXColorSizeAndDimensions(f.width, f.height, f.colorFormat, &f.stride,
+                                                       &f.sliceHeight);
     ALOGI("colorformat is %d size %d width %d height %d width_stride %d height_stride %d",
           f.colorFormat, f.frameSize, f.width, f.height, f.stride, f.sliceHeight);
     int64_t bytes = f.frameSize;
     const int64_t extent =
-            qoryuv::getConvertedExtent(f.width, f.height, f.colorFormat, f.stride, f.sliceHeight);
+        qoryuv::getConvertedExtent(f.width, f.height, f.colorFormat, f.stride, f.sliceHeight);
     if (extent > bytes) bytes = extent;
     if (bytes < 0) bytes = 0;
     mFrameSlots.allocate((size_t)bytes + 128);
 }
 
 void IcodecInterface::prepareAudio_l() {
-    ALOGI("sample %d channels %d bitrate %d.", mAudio.sampleRate, mAudio.channels,
-          mAudio.bitRate);
+    ALOGI("sample %d channels %d bitrate %d.", mAudio.sampleRate, mAudio.channels, mAudio.bitRate);
     mAudioSlots.allocate(kAudioSlotBytes);
 }
 
@@ -166,9 +165,10 @@ int IcodecInterface::pushVideoBuffer(const uint8_t* frame, int64_t capacity, int
     }
     const int64_t needed = (int64_t)mFrame.width * mFrame.height * 2;
     if (frame == nullptr || capacity < needed || length < needed) {
-        ALOGE("pushVideoBuffer, invalid frame (address %p capacity %lld length %d, a frame "
-              "needs %lld bytes).",
-              frame, (long long)capacity, length, (long long)needed);
+        ALOGE(
+            "pushVideoBuffer, invalid frame (address %p capacity %lld length %d, a frame "
+            "needs %lld bytes).",
+            frame, (long long)capacity, length, (long long)needed);
         return -1;
     }
     mVideoCount++;

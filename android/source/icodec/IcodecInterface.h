@@ -32,8 +32,8 @@ public:
     void bind(const char* packageName) EXCLUDES(mLock);
 
     int isAvailable() EXCLUDES(mLock);
-    int setVideoParameter(int width, int height, int frameRate, int bitRate,
-                          int iFrameInterval, int invert) EXCLUDES(mLock);
+    int setVideoParameter(int width, int height, int frameRate, int bitRate, int iFrameInterval,
+                          int invert) EXCLUDES(mLock);
     int setAudioParameter(int sampleRate, int channels, int bitRate) EXCLUDES(mLock);
     int start(const char* path) EXCLUDES(mLock);
     int stop() EXCLUDES(mLock);

@@ -46,13 +46,15 @@ JNIEXPORT jint JNICALL Java_cn_lumokast_recorder_Mp4Muxer_getStatus(JNIEnv*, job
 }
 
 JNIEXPORT jint JNICALL Java_cn_lumokast_recorder_Mp4Muxer_setVideoParameter(
-        JNIEnv*, jobject, jint width, jint height, jint frameRate, jint bitRate,
-        jint iFrameInterval, jint invert) {
+    JNIEnv*, jobject, jint width, jint height, jint frameRate, jint bitRate, jint iFrameInterval,
+    jint invert) {
     return qor::setVideoParameter(width, height, frameRate, bitRate, iFrameInterval, invert);
 }
 
-JNIEXPORT jint JNICALL Java_cn_lumokast_recorder_Mp4Muxer_setAudioParameter(
-        JNIEnv*, jobject, jint sampleRate, jint channels, jint bitRate) {
+JNIEXPORT jint JNICALL Java_cn_lumokast_recorder_Mp4Muxer_setAudioParameter(JNIEnv*, jobject,
+                                                                            jint sampleRate,
+                                                                            jint channels,
+                                                                            jint bitRate) {
     return qor::setAudioParameter(sampleRate, channels, bitRate);
 }
 

@@ -41,8 +41,8 @@ int qoryuv::ConvertFromRGB565(const uint8_t* src, uint8_t* dst, int colorFormat,
         uint8_t* y = dst;
         uint8_t* u = y + (size_t)width * absHeight;
         uint8_t* v = u + (size_t)chromaWidth * chromaHeight;
-        return libyuv::RGB565ToI420(src, width * 2, y, width, u, chromaWidth, v, chromaWidth,
-                                    width, height);
+        return libyuv::RGB565ToI420(src, width * 2, y, width, u, chromaWidth, v, chromaWidth, width,
+                                    height);
     }
     if (!isSemiPlanarColorFormat(colorFormat)) return kBadValue;
 
@@ -51,8 +51,8 @@ int qoryuv::ConvertFromRGB565(const uint8_t* src, uint8_t* dst, int colorFormat,
     uint8_t* y = mScratch.data();
     uint8_t* u = y + (size_t)width * absHeight;
     uint8_t* v = u + (size_t)chromaWidth * chromaHeight;
-    int err = libyuv::RGB565ToI420(src, width * 2, y, width, u, chromaWidth, v, chromaWidth,
-                                   width, height);
+    int err = libyuv::RGB565ToI420(src, width * 2, y, width, u, chromaWidth, v, chromaWidth, width,
+                                   height);
     if (err != 0) return err;
     return libyuv::I420ToNV12(y, width, u, chromaWidth, v, chromaWidth, dst, stride,
                               dst + (size_t)stride * sliceHeight, stride, width, absHeight);

@@ -31,8 +31,8 @@ public:
     // Converts one RGB565 frame (pitch 2 x width; a negative height means
     // bottom row first). Returns libyuv's result, or -22 for an unknown
     // format (nothing written).
-    int ConvertFromRGB565(const uint8_t* src, uint8_t* dst, int colorFormat, int width,
-                          int height, int stride, int sliceHeight);
+    int ConvertFromRGB565(const uint8_t* src, uint8_t* dst, int colorFormat, int width, int height,
+                          int stride, int sliceHeight);
 
     void releaseScratch() { std::vector<uint8_t>().swap(mScratch); }
 

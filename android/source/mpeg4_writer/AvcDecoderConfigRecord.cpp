@@ -72,10 +72,9 @@ bool ParamSetParser::checkSequenceSet(const uint8_t* data, size_t length) {
         mProfileIdc = data[1];
         mProfileCompatible = data[2];
         mLevelIdc = data[3];
-        ALOGI("paramSetLen %u mProfileIdc %u mProfileCompatible %u mLevelIdc %u",
-              (unsigned)length, mProfileIdc, mProfileCompatible, mLevelIdc);
-    } else if (mProfileIdc != data[1] || mProfileCompatible != data[2] ||
-               mLevelIdc != data[3]) {
+        ALOGI("paramSetLen %u mProfileIdc %u mProfileCompatible %u mLevelIdc %u", (unsigned)length,
+              mProfileIdc, mProfileCompatible, mLevelIdc);
+    } else if (mProfileIdc != data[1] || mProfileCompatible != data[2] || mLevelIdc != data[3]) {
         ALOGE("Inconsistent profile/level found in seq parameter sets");
         return false;
     }
@@ -129,9 +128,10 @@ status_t ParamSetParser::parse(const uint8_t* data, size_t size) {
             gotPps = true;
             ALOGD("gotPps ? <%s>", "yes");
         } else {
-            ALOGW("Only SPS and PPS Nal units are expected, comming type is %d(See ISO/IEC "
-                  "14496-15,AVC elementary streams and sample definitions)",
-                  type);
+            ALOGW(
+                "Only SPS and PPS Nal units are expected, comming type is %d(See ISO/IEC "
+                "14496-15,AVC elementary streams and sample definitions)",
+                type);
             nextStartCode = findNextStartCode(tmp + 4, bytesLeft - 4);
             bytesLeft -= nextStartCode - tmp;
             tmp = nextStartCode;

@@ -18,8 +18,7 @@ namespace qor {
 
 int64_t MPEG4Writer::addSample_l(android::MediaBuffer* buffer) {
     int64_t offset = fileOffset();
-    mFile->write((const uint8_t*)buffer->data() + buffer->range_offset(),
-                 buffer->range_length());
+    mFile->write((const uint8_t*)buffer->data() + buffer->range_offset(), buffer->range_length());
     return offset;
 }
 

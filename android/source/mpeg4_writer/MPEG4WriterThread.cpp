@@ -5,8 +5,8 @@
 #include <string.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
-#include <unistd.h>
 #include <sys/uio.h>
+#include <unistd.h>
 
 #include <vector>
 

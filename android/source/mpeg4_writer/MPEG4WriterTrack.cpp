@@ -61,9 +61,7 @@ MPEG4Writer::Track::Track(MPEG4Writer* owner, const sp<android::MediaSource>& so
     setTimeScale();
 }
 
-MPEG4Writer::Track::~Track() {
-    stop();
-}
+MPEG4Writer::Track::~Track() { stop(); }
 
 void MPEG4Writer::Track::setTimeScale() {
     int32_t timeScale = 90000;

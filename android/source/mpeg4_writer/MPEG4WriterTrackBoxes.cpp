@@ -169,7 +169,7 @@ void MPEG4Writer::Track::writeMp4aEsdsBox() const {
     // The descriptor lengths are single bytes.
     CHECK_LT(mCodecSpecificData.size() + 23, 128u);
 
-    out()->writeInt32(0);  // version=0, flags=0
+    out()->writeInt32(0);    // version=0, flags=0
     out()->writeInt8(0x03);  // ES_DescrTag
     out()->writeInt8(23 + mCodecSpecificData.size());
     out()->writeInt16(0x0000);  // ES_ID
@@ -222,7 +222,7 @@ void MPEG4Writer::Track::writeMp4vEsdsBox() const {
     out()->writeInt8(0x11);  // streamType VisualStream
 
     static const uint8_t kData[] = {
-        0x01, 0x77, 0x00,  // buffer size 96000
+        0x01, 0x77, 0x00,        // buffer size 96000
         0x00, 0x03, 0xe8, 0x00,  // max bit rate 256000
         0x00, 0x03, 0xe8, 0x00,  // avg bit rate 256000
     };
@@ -238,15 +238,15 @@ void MPEG4Writer::Track::writeTkhdBox(uint64_t now) const {
     bool version1 = BoxWriter::needsVersion1(now, duration);
     out()->beginBox("tkhd");
     out()->writeVersionAndTimes(version1, 0x07, now);  // enabled, in movie, in preview
-    out()->writeInt32(mTrackId);  // track id, from 1
-    out()->writeInt32(0);         // reserved
+    out()->writeInt32(mTrackId);                       // track id, from 1
+    out()->writeInt32(0);                              // reserved
     out()->writeTimeField(version1, duration);
-    out()->writeInt32(0);  // reserved
-    out()->writeInt32(0);  // reserved
-    out()->writeInt16(0);  // layer
-    out()->writeInt16(0);  // alternate group
+    out()->writeInt32(0);                     // reserved
+    out()->writeInt32(0);                     // reserved
+    out()->writeInt16(0);                     // layer
+    out()->writeInt16(0);                     // alternate group
     out()->writeInt16(mIsAudio ? 0x100 : 0);  // volume
-    out()->writeInt16(0);  // reserved
+    out()->writeInt16(0);                     // reserved
 
     out()->writeCompositionMatrix(mRotationDegrees);
 
@@ -259,7 +259,7 @@ void MPEG4Writer::Track::writeTkhdBox(uint64_t now) const {
         success = success && mMeta->findInt32(android::kKeyHeight, &height);
         CHECK(success);
 
-        out()->writeInt32(width << 16);  // 32-bit fixed-point value
+        out()->writeInt32(width << 16);   // 32-bit fixed-point value
         out()->writeInt32(height << 16);  // 32-bit fixed-point value
     }
     out()->endBox();  // tkhd
@@ -285,12 +285,12 @@ void MPEG4Writer::Track::writeSmhdBox() const {
 
 void MPEG4Writer::Track::writeHdlrBox() const {
     out()->beginBox("hdlr");
-    out()->writeInt32(0);  // version=0, flags=0
-    out()->writeInt32(0);  // pre-defined
-    out()->writeFourcc(mIsAudio ? "soun" : "vide");  // handler type
-    out()->writeInt32(0);  // reserved
-    out()->writeInt32(0);  // reserved
-    out()->writeInt32(0);  // reserved
+    out()->writeInt32(0);                                           // version=0, flags=0
+    out()->writeInt32(0);                                           // pre-defined
+    out()->writeFourcc(mIsAudio ? "soun" : "vide");                 // handler type
+    out()->writeInt32(0);                                           // reserved
+    out()->writeInt32(0);                                           // reserved
+    out()->writeInt32(0);                                           // reserved
     out()->writeCString(mIsAudio ? "SoundHandle" : "VideoHandle");  // name
     out()->endBox();
 }
@@ -320,7 +320,7 @@ void MPEG4Writer::Track::writeDamrBox() const {
 void MPEG4Writer::Track::writeUrlBox() const {
     out()->beginBox("url ");
     out()->writeInt32(1);  // version=0, flags=1 (self-contained)
-    out()->endBox();  // url
+    out()->endBox();       // url
 }
 
 void MPEG4Writer::Track::writeDrefBox() const {
@@ -354,7 +354,7 @@ void MPEG4Writer::Track::writeD263Box() const {
     out()->writeInt8(0);   // decoder version
     out()->writeInt8(10);  // level: 10
     out()->writeInt8(0);   // profile: 0
-    out()->endBox();  // d263
+    out()->endBox();       // d263
 }
 
 // Square pixels.
@@ -362,7 +362,7 @@ void MPEG4Writer::Track::writePaspBox() const {
     out()->beginBox("pasp");
     out()->writeInt32(1 << 16);  // hspacing
     out()->writeInt32(1 << 16);  // vspacing
-    out()->endBox();  // pasp
+    out()->endBox();             // pasp
 }
 
 }  // namespace qor

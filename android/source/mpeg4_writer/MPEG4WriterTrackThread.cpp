@@ -18,13 +18,13 @@
 
 namespace qor {
 
-using android::MediaBuffer;
-using android::MetaData;
-using android::OK;
 using android::kKeyDecodingTime;
 using android::kKeyDriftTime;
 using android::kKeyIsSyncFrame;
 using android::kKeyTime;
+using android::MediaBuffer;
+using android::MetaData;
+using android::OK;
 
 namespace {
 
@@ -233,8 +233,7 @@ void MPEG4Writer::Track::startTrackTime(const Sample& sample, SampleLoop* loop) 
 bool MPEG4Writer::Track::toDecodingOrder(Sample* sample, SampleLoop* loop) {
     sample->decodingTimeUs -= loop->previousPausedDurationUs;
     if (sample->decodingTimeUs < 0) return false;
-    int64_t cttsOffsetTimeUs =
-        sample->timestampUs + kMaxCttsOffsetTimeUs - sample->decodingTimeUs;
+    int64_t cttsOffsetTimeUs = sample->timestampUs + kMaxCttsOffsetTimeUs - sample->decodingTimeUs;
     CHECK_GE(cttsOffsetTimeUs, 0ll);
     sample->timestampUs = sample->decodingTimeUs;
     sample->compositionOffsetTicks = ticks(cttsOffsetTimeUs, mTimeScale);

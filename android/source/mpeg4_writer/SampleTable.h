@@ -26,8 +26,7 @@ public:
     // One sample, in decoding order: its size in the file, the ticks since
     // the previous sample (since time 0 for the first) and, for video, its
     // biased composition offset in ticks.
-    void addSample(uint32_t size, int64_t deltaTicks, int64_t compositionOffsetTicks,
-                   bool isSync);
+    void addSample(uint32_t size, int64_t deltaTicks, int64_t compositionOffsetTicks, bool isSync);
     // Closes the open time runs at the end of the track: the last sample
     // lasts as long as the one before it; a lone sample gets no duration.
     void finishSamples();

@@ -85,7 +85,7 @@ public:
     status_t stop() override EXCLUDES(mLock);
     sp<android::MetaData> getFormat() override EXCLUDES(mLock);
     status_t read(android::MediaBuffer** buffer, const ReadOptions* options = nullptr) override
-            EXCLUDES(mLock);
+        EXCLUDES(mLock);
     status_t pause() override EXCLUDES(mLock);
     // A client gave an output buffer back (MediaBuffer::release).
     void signalBufferReturned(android::MediaBuffer* buffer) override EXCLUDES(mLock);
@@ -189,7 +189,7 @@ private:
     status_t setVideoPortFormatType(OMX_U32 portIndex, OMX_VIDEO_CODINGTYPE compressionFormat,
                                     OMX_COLOR_FORMATTYPE colorFormat) REQUIRES(mLock);
     status_t setVideoInputFormat(const char* mime, const sp<android::MetaData>& meta)
-            REQUIRES(mLock);
+        REQUIRES(mLock);
     void setVideoInputPortDefinition(OMX_COLOR_FORMATTYPE colorFormat, int32_t width,
                                      int32_t height, int32_t stride, int32_t sliceHeight,
                                      int32_t frameRate) REQUIRES(mLock);
@@ -201,7 +201,7 @@ private:
                                   const OMX_VIDEO_PARAM_PROFILELEVELTYPE& defaultProfileLevel,
                                   OMX_VIDEO_PARAM_PROFILELEVELTYPE& profileLevel) REQUIRES(mLock);
     status_t isColorFormatSupported(OMX_COLOR_FORMATTYPE colorFormat, int portIndex)
-            REQUIRES(mLock);
+        REQUIRES(mLock);
     status_t findTargetColorFormat(const sp<android::MetaData>& meta,
                                    OMX_COLOR_FORMATTYPE* colorFormat) REQUIRES(mLock);
     status_t setAACFormat(int32_t numChannels, int32_t sampleRate, int32_t bitRate,
@@ -209,10 +209,10 @@ private:
     status_t setAACEncoderFormat(int32_t numChannels, int32_t sampleRate, int32_t bitRate,
                                  int32_t aacProfile) REQUIRES(mLock);
     status_t setAACDecoderFormat(int32_t numChannels, int32_t sampleRate, bool isADTS)
-            REQUIRES(mLock);
+        REQUIRES(mLock);
     void selectAACOutputEncoding() REQUIRES(mLock);
     void setRawAudioFormat(OMX_U32 portIndex, int32_t sampleRate, int32_t numChannels)
-            REQUIRES(mLock);
+        REQUIRES(mLock);
     void setMinBufferSize(OMX_U32 portIndex, OMX_U32 size) REQUIRES(mLock);
     void initOutputFormat(const sp<android::MetaData>& inputFormat) REQUIRES(mLock);
     void describeOutputPort(const OMX_PARAM_PORTDEFINITIONTYPE& def,
@@ -224,7 +224,7 @@ private:
     status_t checkPortMayAllocate(OMX_U32 portIndex) REQUIRES(mLock);
     bool componentAllocatesOn(OMX_U32 portIndex) REQUIRES(mLock);
     status_t allocateBuffer(OMX_U32 portIndex, const OMX_PARAM_PORTDEFINITIONTYPE& def)
-            REQUIRES(mLock);
+        REQUIRES(mLock);
     void setUpSkipCutBuffer() REQUIRES(mLock);
     status_t shareInputBuffersWithSource() REQUIRES(mLock);
     status_t freeBuffer(OMX_U32 portIndex, size_t bufIndex) REQUIRES(mLock);
@@ -248,8 +248,8 @@ private:
     // The MediaSource face (OMXCodecSource.cpp)
     void resetStreamState() REQUIRES(mLock);
     status_t startEncoder(const sp<android::MetaData>& params) REQUIRES(mLock);
-    void submitInitialBuffers(bool* seeking, int64_t seekTimeUs,
-                              ReadOptions::SeekMode seekMode) REQUIRES(mLock);
+    void submitInitialBuffers(bool* seeking, int64_t seekTimeUs, ReadOptions::SeekMode seekMode)
+        REQUIRES(mLock);
     status_t seek_l(int64_t seekTimeUs, ReadOptions::SeekMode seekMode) REQUIRES(mLock);
     status_t takeFilledBuffer(android::MediaBuffer** buffer) REQUIRES(mLock);
 
@@ -262,12 +262,12 @@ private:
     bool submitEndOfStream(BufferInfo* info, status_t finalStatus) REQUIRES(mLock);
     bool submitSourceBuffer(BufferInfo* info, MediaBufferRef srcBuffer) REQUIRES(mLock);
     int64_t copySourceBuffer(BufferInfo* info, MediaBufferRef srcBuffer, size_t* length)
-            REQUIRES(mLock);
+        REQUIRES(mLock);
     void fillOutputBuffers() REQUIRES(mLock);
     void fillOutputBuffer(BufferInfo* info) REQUIRES(mLock);
     void deliverFilledBuffer(BufferInfo* info, const android::omx_message& msg) REQUIRES(mLock);
     bool describeFilledBuffer(android::MediaBuffer* buffer, const android::omx_message& msg)
-            REQUIRES(mLock);
+        REQUIRES(mLock);
     int64_t getDecodingTimeUs() REQUIRES(mLock);
     status_t emptyBuffer_l(android::IOMX::buffer_id buffer, OMX_U32 offset, OMX_U32 length,
                            OMX_U32 flags, OMX_TICKS timestamp) REQUIRES(mLock);

@@ -153,9 +153,10 @@ status_t OMXCodec::shareInputBuffersWithSource() {
     }
     status_t err = mSource->setBuffers(buffers);
     if (err != OK) {
-        ALOGE("[%s] Codec requested to use secure input buffers but upstream source didn't "
-              "support that.",
-              mComponentName.c_str());
+        ALOGE(
+            "[%s] Codec requested to use secure input buffers but upstream source didn't "
+            "support that.",
+            mComponentName.c_str());
         return err;
     }
     for (MediaBufferRef& ref : refs) ref.detach();  // the source owns them now

@@ -150,7 +150,8 @@ status_t OMXCodec::configureAudio(const sp<MetaData>& meta, int32_t bitRate) {
         int32_t numChannels, sampleRate, aacProfile;
         CHECK(meta->findInt32(android::kKeyChannelCount, &numChannels));
         CHECK(meta->findInt32(android::kKeySampleRate, &sampleRate));
-        if (!meta->findInt32(android::kKeyAACProfile, &aacProfile)) aacProfile = OMX_AUDIO_AACObjectNull;
+        if (!meta->findInt32(android::kKeyAACProfile, &aacProfile))
+            aacProfile = OMX_AUDIO_AACObjectNull;
         int32_t isADTS;
         if (!meta->findInt32(android::kKeyIsADTS, &isADTS)) isADTS = false;
         status_t err = setAACFormat(numChannels, sampleRate, bitRate, aacProfile, isADTS);
@@ -184,8 +185,7 @@ status_t OMXCodec::enableThumbnailMode() {
     return OK;
 }
 
-status_t OMXCodec::setVideoPortFormatType(OMX_U32 portIndex,
-                                          OMX_VIDEO_CODINGTYPE compressionFormat,
+status_t OMXCodec::setVideoPortFormatType(OMX_U32 portIndex, OMX_VIDEO_CODINGTYPE compressionFormat,
                                           OMX_COLOR_FORMATTYPE colorFormat) {
     OMX_VIDEO_PARAM_PORTFORMATTYPE format;
     InitOMXParams(&format);
@@ -195,8 +195,8 @@ status_t OMXCodec::setVideoPortFormatType(OMX_U32 portIndex,
     OMX_U32 index = 0;
     for (;;) {
         format.nIndex = index;
-        status_t err = mOMX->getParameter(mNode, OMX_IndexParamVideoPortFormat, &format,
-                                          sizeof(format));
+        status_t err =
+            mOMX->getParameter(mNode, OMX_IndexParamVideoPortFormat, &format, sizeof(format));
         if (err != OK) return err;
         if (format.eCompressionFormat == compressionFormat && format.eColorFormat == colorFormat) {
             found = true;
@@ -206,8 +206,8 @@ status_t OMXCodec::setVideoPortFormatType(OMX_U32 portIndex,
         if (index >= 1000) break;
     }
     if (!found) {
-        ALOGE("[%s] color format %d or compression format %d is not supported", mComponentName.c_str(),
-              colorFormat, compressionFormat);
+        ALOGE("[%s] color format %d or compression format %d is not supported",
+              mComponentName.c_str(), colorFormat, compressionFormat);
         return android::UNKNOWN_ERROR;
     }
     return mOMX->setParameter(mNode, OMX_IndexParamVideoPortFormat, &format, sizeof(format));
@@ -229,7 +229,8 @@ status_t OMXCodec::isColorFormatSupported(OMX_COLOR_FORMATTYPE colorFormat, int 
         if (portFormat.eColorFormat == colorFormat) return OK;
         portFormat.nIndex = ++index;
         if (index >= 1000) {
-            ALOGE("[%s] More than %u color formats are supported???", mComponentName.c_str(), (unsigned)index);
+            ALOGE("[%s] More than %u color formats are supported???", mComponentName.c_str(),
+                  (unsigned)index);
             break;
         }
     }
@@ -308,8 +309,8 @@ void OMXCodec::setVideoInputPortDefinition(OMX_COLOR_FORMATTYPE colorFormat, int
 }
 
 // Encoded units of `compressionFormat` out, at `bitRate`.
-void OMXCodec::setVideoOutputPortDefinition(OMX_VIDEO_CODINGTYPE compressionFormat,
-                                            int32_t width, int32_t height, int32_t bitRate) {
+void OMXCodec::setVideoOutputPortDefinition(OMX_VIDEO_CODINGTYPE compressionFormat, int32_t width,
+                                            int32_t height, int32_t bitRate) {
     OMX_PARAM_PORTDEFINITIONTYPE def;
     InitOMXParams(&def);
     def.nPortIndex = kPortIndexOutput;
@@ -352,8 +353,8 @@ status_t OMXCodec::getVideoProfileLevel(const sp<MetaData>& meta,
             return OK;
         }
     }
-    ALOGE("[%s] Target profile (%d) and level (%d) is not supported", mComponentName.c_str(), profile,
-          level);
+    ALOGE("[%s] Target profile (%d) and level (%d) is not supported", mComponentName.c_str(),
+          profile, level);
     return android::BAD_VALUE;
 }
 
@@ -405,13 +406,12 @@ status_t OMXCodec::setupBitRate(int32_t bitRate) {
     OMX_VIDEO_PARAM_BITRATETYPE bitrateType;
     InitOMXParams(&bitrateType);
     bitrateType.nPortIndex = kPortIndexOutput;
-    status_t err = mOMX->getParameter(mNode, OMX_IndexParamVideoBitrate, &bitrateType,
-                                      sizeof(bitrateType));
+    status_t err =
+        mOMX->getParameter(mNode, OMX_IndexParamVideoBitrate, &bitrateType, sizeof(bitrateType));
     CHECK_EQ(err, (status_t)OK);
     bitrateType.eControlRate = OMX_Video_ControlRateVariable;
     bitrateType.nTargetBitrate = bitRate;
-    err = mOMX->setParameter(mNode, OMX_IndexParamVideoBitrate, &bitrateType,
-                             sizeof(bitrateType));
+    err = mOMX->setParameter(mNode, OMX_IndexParamVideoBitrate, &bitrateType, sizeof(bitrateType));
     CHECK_EQ(err, (status_t)OK);
     return OK;
 }
@@ -484,8 +484,8 @@ status_t OMXCodec::setAACEncoderFormat(int32_t numChannels, int32_t sampleRate, 
     CHECK_EQ(mOMX->getParameter(mNode, OMX_IndexParamAudioAac, &profile, sizeof(profile)),
              (status_t)OK);
     profile.nChannels = numChannels;
-    profile.eChannelMode = (numChannels == 1) ? OMX_AUDIO_ChannelModeMono
-                                              : OMX_AUDIO_ChannelModeStereo;
+    profile.eChannelMode =
+        (numChannels == 1) ? OMX_AUDIO_ChannelModeMono : OMX_AUDIO_ChannelModeStereo;
     profile.nSampleRate = sampleRate;
     profile.nBitRate = bitRate;
     profile.nAudioBandWidth = 0;
@@ -511,8 +511,8 @@ void OMXCodec::selectAACOutputEncoding() {
     format.nPortIndex = kPortIndexOutput;
     format.nIndex = 0;
     for (;;) {
-        status_t err = mOMX->getParameter(mNode, OMX_IndexParamAudioPortFormat, &format,
-                                          sizeof(format));
+        status_t err =
+            mOMX->getParameter(mNode, OMX_IndexParamAudioPortFormat, &format, sizeof(format));
         CHECK_EQ(err, (status_t)OK);
         if (format.eEncoding == OMX_AUDIO_CodingAAC) break;
         format.nIndex++;
@@ -540,7 +540,7 @@ status_t OMXCodec::setAACDecoderFormat(int32_t numChannels, int32_t sampleRate, 
     profile.nChannels = numChannels;
     profile.nSampleRate = sampleRate;
     profile.eAACStreamFormat =
-            isADTS ? OMX_AUDIO_AACStreamFormatMP4ADTS : OMX_AUDIO_AACStreamFormatMP4FF;
+        isADTS ? OMX_AUDIO_AACStreamFormatMP4ADTS : OMX_AUDIO_AACStreamFormatMP4FF;
     err = mOMX->setParameter(mNode, OMX_IndexParamAudioAac, &profile, sizeof(profile));
     if (err != OK) {
         ALOGE("[%s] setParameter('OMX_IndexParamAudioAac') failed (err = %d)",

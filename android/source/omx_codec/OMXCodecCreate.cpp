@@ -31,13 +31,11 @@ const char kQuirkOutputUnreadable[] = "output-buffers-are-unreadable";
 
 // Software: the platform's own components, or anything outside "OMX.".
 bool IsSoftwareCodec(const char* componentName) {
-    return strncmp("OMX.google.", componentName, 11) == 0 ||
-           strncmp("OMX.", componentName, 4) != 0;
+    return strncmp("OMX.google.", componentName, 11) == 0 || strncmp("OMX.", componentName, 4) != 0;
 }
 
 // Software first; among software ones, names outside "OMX." after it.
-int CompareSoftwareCodecsFirst(const CodecNameAndQuirks& elem1,
-                               const CodecNameAndQuirks& elem2) {
+int CompareSoftwareCodecsFirst(const CodecNameAndQuirks& elem1, const CodecNameAndQuirks& elem2) {
     const bool isSoftware1 = IsSoftwareCodec(elem1.mName.string());
     const bool isSoftware2 = IsSoftwareCodec(elem2.mName.string());
     if (!isSoftware1) return isSoftware2 ? 1 : 0;
@@ -51,17 +49,22 @@ int CompareSoftwareCodecsFirst(const CodecNameAndQuirks& elem1,
 #if PLATFORM_LEVEL >= 21
 static uint32_t quirksOf(const sp<android::MediaCodecInfo>& info) {
     uint32_t quirks = 0;
-    if (info->hasQuirk(kQuirkAllocateOnInput)) quirks |= OMXCodec::kRequiresAllocateBufferOnInputPorts;
-    if (info->hasQuirk(kQuirkAllocateOnOutput)) quirks |= OMXCodec::kRequiresAllocateBufferOnOutputPorts;
+    if (info->hasQuirk(kQuirkAllocateOnInput))
+        quirks |= OMXCodec::kRequiresAllocateBufferOnInputPorts;
+    if (info->hasQuirk(kQuirkAllocateOnOutput))
+        quirks |= OMXCodec::kRequiresAllocateBufferOnOutputPorts;
     if (info->hasQuirk(kQuirkOutputUnreadable)) quirks |= OMXCodec::kOutputBuffersAreUnreadable;
     return quirks;
 }
 #else
 static uint32_t quirksOf(const android::MediaCodecList* list, size_t index) {
     uint32_t quirks = 0;
-    if (list->codecHasQuirk(index, kQuirkAllocateOnInput)) quirks |= OMXCodec::kRequiresAllocateBufferOnInputPorts;
-    if (list->codecHasQuirk(index, kQuirkAllocateOnOutput)) quirks |= OMXCodec::kRequiresAllocateBufferOnOutputPorts;
-    if (list->codecHasQuirk(index, kQuirkOutputUnreadable)) quirks |= OMXCodec::kOutputBuffersAreUnreadable;
+    if (list->codecHasQuirk(index, kQuirkAllocateOnInput))
+        quirks |= OMXCodec::kRequiresAllocateBufferOnInputPorts;
+    if (list->codecHasQuirk(index, kQuirkAllocateOnOutput))
+        quirks |= OMXCodec::kRequiresAllocateBufferOnOutputPorts;
+    if (list->codecHasQuirk(index, kQuirkOutputUnreadable))
+        quirks |= OMXCodec::kOutputBuffersAreUnreadable;
     return quirks;
 }
 #endif
@@ -145,9 +148,10 @@ sp<android::MediaSource> OMXCodec::Create(const sp<IOMX>& omx, const sp<MetaData
         }
         if (!createEncoder && (quirks & kOutputBuffersAreUnreadable) &&
             (flags & kClientNeedsFramebuffer) && strncmp(componentNameBase, "OMX.SEC.", 8)) {
-            ALOGW("Component '%s' does not give the client access to the framebuffer contents. "
-                  "Skipping.",
-                  componentNameBase);
+            ALOGW(
+                "Component '%s' does not give the client access to the framebuffer contents. "
+                "Skipping.",
+                componentNameBase);
             continue;
         }
 
@@ -155,9 +159,8 @@ sp<android::MediaSource> OMXCodec::Create(const sp<IOMX>& omx, const sp<MetaData
         if (err != android::OK) continue;
         ALOGI("Successfully allocated OMX node '%s'", componentName.string());
 
-        sp<OMXCodec> codec =
-                new OMXCodec(omx, node, quirks, flags, createEncoder, mime, componentName.string(),
-                             source, nativeWindow);
+        sp<OMXCodec> codec = new OMXCodec(omx, node, quirks, flags, createEncoder, mime,
+                                          componentName.string(), source, nativeWindow);
         observer->setCodec(codec);
         err = codec->configureCodec(meta);
         if (err == android::OK) return codec;
@@ -168,8 +171,7 @@ sp<android::MediaSource> OMXCodec::Create(const sp<IOMX>& omx, const sp<MetaData
 
 OMXCodec::OMXCodec(const sp<IOMX>& omx, IOMX::node_id node, uint32_t quirks, uint32_t flags,
                    bool isEncoder, const char* mime, const char* componentName,
-                   const sp<android::MediaSource>& source,
-                   const sp<ANativeWindow>& nativeWindow)
+                   const sp<android::MediaSource>& source, const sp<ANativeWindow>& nativeWindow)
     : mOMX(omx),
       mOMXLivesLocally(omx->livesLocally(node, getpid())),
       mNode(node),

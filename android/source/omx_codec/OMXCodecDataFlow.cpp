@@ -75,9 +75,10 @@ bool OMXCodec::drainInputBuffer(BufferInfo* info) {
         CHECK(info != nullptr);
     }
     if (srcBuffer->range_length() > info->mSize) {
-        ALOGE("[%s] Codec's input buffers are too small to accomodate buffer read from source "
-              "(info->mSize = %d, srcLength = %d)",
-              mComponentName.c_str(), (int)info->mSize, (int)srcBuffer->range_length());
+        ALOGE(
+            "[%s] Codec's input buffers are too small to accomodate buffer read from source "
+            "(info->mSize = %d, srcLength = %d)",
+            mComponentName.c_str(), (int)info->mSize, (int)srcBuffer->range_length());
         srcBuffer.reset();
         setState(ERROR);
         return false;
@@ -127,8 +128,8 @@ bool OMXCodec::submitEndOfStream(BufferInfo* info, status_t finalStatus) {
     mSignalledEOS = true;
     mBufferFilled.signal();
     if (info == nullptr) info = findEmptyInputBuffer();
-    status_t err = emptyBuffer_l(info->mBuffer, 0, 0,
-                                 OMX_BUFFERFLAG_EOS | OMX_BUFFERFLAG_ENDOFFRAME, 0);
+    status_t err =
+        emptyBuffer_l(info->mBuffer, 0, 0, OMX_BUFFERFLAG_EOS | OMX_BUFFERFLAG_ENDOFFRAME, 0);
     if (err != OK) {
         setState(ERROR);
         return false;
@@ -167,7 +168,8 @@ int64_t OMXCodec::copySourceBuffer(BufferInfo* info, MediaBufferRef srcBuffer, s
     CHECK(timeUs >= 0);
     if (mIsEncoder && mIsVideo) mDecodingTimeList.push_back(timeUs);
     *length = srcBuffer->range_length();
-    if (readInPlace || (mFlags & kUseSecureInputBuffers)) info->mSourceBuffer = std::move(srcBuffer);
+    if (readInPlace || (mFlags & kUseSecureInputBuffers))
+        info->mSourceBuffer = std::move(srcBuffer);
     return timeUs;
 }
 
@@ -178,7 +180,8 @@ void OMXCodec::fillOutputBuffers() {
     // if the component never returned a buffer with the EOS flag.
     if (mSignalledEOS &&
         countBuffersWeOwn(mPortBuffers[kPortIndexInput]) == mPortBuffers[kPortIndexInput].size() &&
-        countBuffersWeOwn(mPortBuffers[kPortIndexOutput]) == mPortBuffers[kPortIndexOutput].size()) {
+        countBuffersWeOwn(mPortBuffers[kPortIndexOutput]) ==
+            mPortBuffers[kPortIndexOutput].size()) {
         mNoMoreOutputData = true;
         mBufferFilled.signal();
         return;
@@ -245,16 +248,18 @@ bool OMXCodec::describeFilledBuffer(MediaBuffer* buffer, const android::omx_mess
     const OMX_U32 rangeOffset = msg.u.extended_buffer_data.range_offset;
     const OMX_U32 rangeLength = msg.u.extended_buffer_data.range_length;
     if (rangeOffset > buffer->size() || rangeLength > buffer->size() - rangeOffset) {
-        ALOGE("[%s] Codec lied about its buffer size requirements, sending a buffer larger than "
-              "the originally advertised size in FILL_BUFFER_DONE!",
-              mComponentName.c_str());
+        ALOGE(
+            "[%s] Codec lied about its buffer size requirements, sending a buffer larger than "
+            "the originally advertised size in FILL_BUFFER_DONE!",
+            mComponentName.c_str());
     } else {
         buffer->set_range(rangeOffset, rangeLength);
     }
 
     buffer->meta_data()->clear();
     buffer->meta_data()->setInt64(android::kKeyTime, msg.u.extended_buffer_data.timestamp);
-    if (flags & OMX_BUFFERFLAG_SYNCFRAME) buffer->meta_data()->setInt32(android::kKeyIsSyncFrame, true);
+    if (flags & OMX_BUFFERFLAG_SYNCFRAME)
+        buffer->meta_data()->setInt32(android::kKeyIsSyncFrame, true);
     bool isCodecSpecific = false;
     if (flags & kBufferFlagCodecConfig) {
         buffer->meta_data()->setInt32(android::kKeyIsCodecConfig, true);

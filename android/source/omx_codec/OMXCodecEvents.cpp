@@ -147,7 +147,8 @@ void OMXCodec::applyOutputScale() {
     int32_t left, top, right, bottom;
     CHECK(mOutputFormat->findRect(android::kKeyCropRect, &left, &top, &right, &bottom));
     if (scale.xWidth != 0x010000) {
-        mOutputFormat->setInt32(android::kKeyDisplayWidth, ((right - left + 1) * scale.xWidth) >> 16);
+        mOutputFormat->setInt32(android::kKeyDisplayWidth,
+                                ((right - left + 1) * scale.xWidth) >> 16);
         mOutputPortSettingsHaveChanged = true;
     }
     if (scale.xHeight != 0x010000) {

@@ -188,7 +188,7 @@ void OMXCodec::onFlushComplete(OMX_U32 portIndex) {
         mSkipCutBuffer->clear();
     }
     const bool bothPortsEnabled =
-            mPortStatus[kPortIndexInput] == ENABLED && mPortStatus[kPortIndexOutput] == ENABLED;
+        mPortStatus[kPortIndexInput] == ENABLED && mPortStatus[kPortIndexOutput] == ENABLED;
 
     if (mState == RECONFIGURING) {
         CHECK_EQ(portIndex, (OMX_U32)kPortIndexOutput);
@@ -248,9 +248,8 @@ status_t OMXCodec::stopOmxComponent_l() {
 }
 
 void OMXCodec::waitWhileInTransition() {
-    while (mState == LOADED_TO_IDLE || mState == IDLE_TO_EXECUTING ||
-           mState == EXECUTING_TO_IDLE || mState == IDLE_TO_LOADED ||
-           mState == RECONFIGURING) {
+    while (mState == LOADED_TO_IDLE || mState == IDLE_TO_EXECUTING || mState == EXECUTING_TO_IDLE ||
+           mState == IDLE_TO_LOADED || mState == RECONFIGURING) {
         mAsyncCompletion.wait(mLock);
     }
 }
