@@ -146,6 +146,7 @@ private:
     void writeTkhdBox(uint64_t now) const;
     void writeMp4aEsdsBox() const;
     void writeMp4vEsdsBox() const;
+    void writeEsdsHead(uint8_t esFlags, uint8_t objectType, uint8_t streamType) const;
     void writeEsdsTail() const;
     void writeAudioFourCCBox() const;
     void writeVideoFourCCBox() const;

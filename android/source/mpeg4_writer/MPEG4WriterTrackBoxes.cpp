@@ -164,21 +164,7 @@ void MPEG4Writer::Track::writeAudioFourCCBox() const {
 
 void MPEG4Writer::Track::writeMp4aEsdsBox() const {
     out()->beginBox("esds");
-    CHECK(!mCodecSpecificData.empty());
-
-    // The descriptor lengths are single bytes.
-    CHECK_LT(mCodecSpecificData.size() + 23, 128u);
-
-    out()->writeInt32(0);    // version=0, flags=0
-    out()->writeInt8(0x03);  // ES_DescrTag
-    out()->writeInt8(23 + mCodecSpecificData.size());
-    out()->writeInt16(0x0000);  // ES_ID
-    out()->writeInt8(0x00);
-
-    out()->writeInt8(0x04);  // DecoderConfigDescrTag
-    out()->writeInt8(15 + mCodecSpecificData.size());
-    out()->writeInt8(0x40);  // object type: MPEG-4 audio
-    out()->writeInt8(0x15);  // streamType AudioStream
+    writeEsdsHead(0x00, 0x40, 0x15);  // MPEG-4 audio, AudioStream
 
     out()->writeInt16(0x03);  // buffer size (24 bits): 0x000300
     out()->writeInt8(0x00);
@@ -187,6 +173,24 @@ void MPEG4Writer::Track::writeMp4aEsdsBox() const {
 
     writeEsdsTail();
     out()->endBox();  // esds
+}
+
+// The start of every esds: the ES descriptor and the head of its decoder
+// config descriptor. The descriptor lengths are single bytes.
+void MPEG4Writer::Track::writeEsdsHead(uint8_t esFlags, uint8_t objectType,
+                                       uint8_t streamType) const {
+    CHECK(!mCodecSpecificData.empty());
+    CHECK_LT(mCodecSpecificData.size() + 23, 128u);
+    out()->writeInt32(0);    // version=0, flags=0
+    out()->writeInt8(0x03);  // ES_DescrTag
+    out()->writeInt8(23 + mCodecSpecificData.size());
+    out()->writeInt16(0x0000);  // ES_ID
+    out()->writeInt8(esFlags);
+
+    out()->writeInt8(0x04);  // DecoderConfigDescrTag
+    out()->writeInt8(15 + mCodecSpecificData.size());
+    out()->writeInt8(objectType);
+    out()->writeInt8(streamType);
 }
 
 // The decoder-specific info (the codec data) and the SL config that end
@@ -205,21 +209,8 @@ void MPEG4Writer::Track::writeEsdsTail() const {
 }
 
 void MPEG4Writer::Track::writeMp4vEsdsBox() const {
-    CHECK(!mCodecSpecificData.empty());
-    CHECK_LT(23 + mCodecSpecificData.size(), 128u);
     out()->beginBox("esds");
-
-    out()->writeInt32(0);  // version=0, flags=0
-
-    out()->writeInt8(0x03);  // ES_DescrTag
-    out()->writeInt8(23 + mCodecSpecificData.size());
-    out()->writeInt16(0x0000);  // ES_ID
-    out()->writeInt8(0x1f);
-
-    out()->writeInt8(0x04);  // DecoderConfigDescrTag
-    out()->writeInt8(15 + mCodecSpecificData.size());
-    out()->writeInt8(0x20);  // object type: MPEG-4 visual
-    out()->writeInt8(0x11);  // streamType VisualStream
+    writeEsdsHead(0x1f, 0x20, 0x11);  // MPEG-4 visual, VisualStream
 
     static const uint8_t kData[] = {
         0x01, 0x77, 0x00,        // buffer size 96000
