@@ -1,5 +1,6 @@
 // Encodes a moving picture through each AVC component in each colour
 // format and layout, and decodes the stream with ffmpeg.
+#include <math.h>
 #include <stdio.h>
 
 #include <gtest/gtest.h>
@@ -243,6 +244,142 @@ TEST(VideoSettingsTest, HonoursRateGopProfileAndLevel) {
     EXPECT_EQ(1, lowSyncs);
     EXPECT_EQ(2, highSyncs);
 }
+
+}  // namespace
+}  // namespace qor_test
+
+// The component reads only an input's filled range: a frame shorter than its
+// layout (the chroma plane's end) is refused, and the bytes a client left
+// unwritten are the poison every input buffer is handed out with.
+namespace qor_test {
+namespace {
+
+struct StrictCase {
+    const char* mComponent;
+    uint32_t mColor;
+    uint32_t mStrideAlign, mSliceAlign;
+    Mode mIn, mOut;  // the buffer modes the component's quirks call for
+};
+
+// 176x120: the height is no multiple of 16, so an aligned slice height puts
+// the chroma plane past the tight frame size.
+const uint32_t kStrictW = 176, kStrictH = 120;
+const StrictCase kStrictCases[] = {
+    {"OMX.qcom.video.encoder.avc", 21, 16, 16, Mode::kUse, Mode::kUse},
+    {"OMX.TI.DUCATI1.VIDEO.H264E", 0x7F000100, 16, 16, Mode::kUse, Mode::kAllocate},
+    {"OMX.qcom.video.encoder.avc", 0x7FA30C04, 128, 32, Mode::kUse, Mode::kUse},
+    {"OMX.qcom.video.encoder.avc", 0x7FA30C03, 128, 32, Mode::kUse, Mode::kUse},
+    {"OMX.Exynos.avc.enc", 0x7FC00002, 16, 32, Mode::kAllocate, Mode::kUse},
+    {"OMX.Exynos.avc.enc", 21, 16, 16, Mode::kBackup, Mode::kBackup},
+};
+
+class InputStrictnessTest : public testing::TestWithParam<StrictCase> {
+protected:
+    // Encodes three frames, each `claimed` bytes long of which only the
+    // first `copied` are written; the decoded I420 frames, empty on refusal.
+    std::vector<uint8_t> encodeShort(size_t copied, size_t claimed, std::vector<Yuv>* ref) {
+        const StrictCase& p = GetParam();
+        const uint32_t stride = align(kStrictW, p.mStrideAlign);
+        const uint32_t slice = align(kStrictH, p.mSliceAlign);
+        EXPECT_EQ(OK, mClient.allocateNode(p.mComponent));
+        EXPECT_EQ(OK, mClient.configureVideo(kStrictW, kStrictH, stride, slice, p.mColor, 30,
+                                             1000000, 29));
+        mExtent = (size_t)stride * slice + (size_t)stride * ((kStrictH + 1) / 2);
+        const size_t size = mClient.portDef(0).nBufferSize;
+        if (claimed == 0) claimed = mExtent;
+        if (copied == 0) copied = claimed;
+        EXPECT_TRUE(mClient.start(p.mIn, p.mOut));
+        EXPECT_EQ(OK, mClient.fillAll());
+        OmxTestClient::Buffer* b = nullptr;
+        auto freeOrFailed = [&] { return (b = mClient.freeInput()) != nullptr || failed(); };
+        for (int i = 0; i < 3; ++i) {
+            ref->push_back(makeFrame(kStrictW, kStrictH, i));
+            std::vector<uint8_t> frame = layout(ref->back(), p.mColor, stride, slice, size);
+            if (!mClient.waitUntil(freeOrFailed, 5000) || failed()) return {};
+            memcpy(b->mData, frame.data(), copied);
+            EXPECT_EQ(OK, mClient.empty(*b, claimed, OMX_BUFFERFLAG_ENDOFFRAME, i * 33333));
+        }
+        if (!mClient.waitUntil(freeOrFailed, 5000) || failed()) return {};
+        mClient.empty(*b, 0, OMX_BUFFERFLAG_EOS, 100000);
+        if (!mClient.waitUntil([&] { return mClient.mSawEOS || failed(); }, 5000) || failed()) {
+            return {};
+        }
+        std::vector<uint8_t> stream;
+        for (const Output& o : mClient.mOutputs) {
+            stream.insert(stream.end(), o.mData.begin(), o.mData.end());
+        }
+        return decode(stream);
+    }
+
+    bool failed() const {
+        for (const Event& e : mClient.mEvents) {
+            if (e.mEvent == OMX_EventError) return true;
+        }
+        return false;
+    }
+
+    OmxTestClient mClient;
+    size_t mExtent = 0;
+};
+
+// PSNR of the U and V rows `first`.. of a decoded frame against `ref`.
+double chromaRowsPsnr(const Yuv& ref, const uint8_t* i420, uint32_t first) {
+    const uint32_t cw = (ref.mWidth + 1) / 2, ch = (ref.mHeight + 1) / 2;
+    const uint8_t* u = i420 + ref.mY.size();
+    const uint8_t* v = u + ref.mU.size();
+    double se = 0;
+    for (uint32_t y = first; y < ch; ++y) {
+        for (uint32_t x = 0; x < cw; ++x) {
+            const size_t i = (size_t)y * cw + x;
+            se += (double)(ref.mU[i] - u[i]) * (ref.mU[i] - u[i]);
+            se += (double)(ref.mV[i] - v[i]) * (ref.mV[i] - v[i]);
+        }
+    }
+    const double mse = se / (2.0 * cw * (ch - first));
+    return mse == 0 ? 99.0 : 10 * log10(255.0 * 255.0 / mse);
+}
+
+TEST_P(InputStrictnessTest, WholeLayoutEncodesEveryChromaRow) {
+    std::vector<Yuv> ref;
+    std::vector<uint8_t> yuv = encodeShort(0, 0, &ref);
+    const size_t frameSize = (size_t)kStrictW * kStrictH * 3 / 2;
+    ASSERT_EQ(frameSize * 3, yuv.size());
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_GE(chromaRowsPsnr(ref[i], &yuv[i * frameSize], (kStrictH - 16) / 2), 35.0);
+    }
+}
+
+TEST_P(InputStrictnessTest, TightFrameIsRefused) {
+    std::vector<Yuv> ref;
+    const size_t tight = (size_t)kStrictW * kStrictH * 3 / 2;
+    encodeShort(tight, tight, &ref);
+    ASSERT_GT(mExtent, tight);
+    EXPECT_TRUE(mClient.waitForEvent(OMX_EventError, (uint32_t)OMX_ErrorStreamCorrupt, 0, 2000));
+    for (const Output& o : mClient.mOutputs) {
+        EXPECT_TRUE(o.mData.empty() || (o.mFlags & OMX_BUFFERFLAG_CODECCONFIG));
+    }
+}
+
+// The old hand-over: the whole layout claimed, only the tight size written.
+// The bottom 16 rows' chroma is the poison, not the previous frame.
+TEST_P(InputStrictnessTest, TightCopyShowsThePoison) {
+    std::vector<Yuv> ref;
+    const size_t tight = (size_t)kStrictW * kStrictH * 3 / 2;
+    std::vector<uint8_t> yuv = encodeShort(tight, 0, &ref);
+    const size_t frameSize = tight;
+    ASSERT_EQ(frameSize * 3, yuv.size());
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_LT(chromaRowsPsnr(ref[i], &yuv[i * frameSize], (kStrictH - 16) / 2), 20.0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(SemiPlanar, InputStrictnessTest, testing::ValuesIn(kStrictCases),
+                         [](const testing::TestParamInfo<StrictCase>& info) {
+                             char buf[32];
+                             snprintf(buf, sizeof(buf), "fmt_%x_in%d", info.param.mColor,
+                                      (int)info.param.mIn);
+                             return std::string(buf);
+                         });
 
 }  // namespace
 }  // namespace qor_test

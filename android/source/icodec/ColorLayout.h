@@ -76,6 +76,18 @@ inline int colorFormatLayout(int width, int height, int32_t colorFormat, int* st
     }
 }
 
+// Bytes of one frame as the encoder set up for `colorFormat` reads it: a
+// semi-planar frame ends where its chroma plane ends (stride x slice height
+// of luma, then (height+1)/2 rows of stride), which the tight frame size
+// falls short of whenever the stride or slice height is aligned up.
+inline int64_t encoderFrameBytes(int width, int height, int32_t colorFormat) {
+    int stride = 0, sliceHeight = 0;
+    const int64_t size = colorFormatLayout(width, height, colorFormat, &stride, &sliceHeight);
+    if (!isSemiPlanarColorFormat(colorFormat)) return size;
+    const int64_t planes = (int64_t)stride * sliceHeight + (int64_t)stride * ((height + 1) / 2);
+    return planes > size ? planes : size;
+}
+
 }  // namespace qor
 
 #endif  // QOR_COLOR_LAYOUT_H_

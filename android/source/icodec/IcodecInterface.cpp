@@ -8,6 +8,7 @@
 #include <cutils/properties.h>
 #include <utils/Log.h>
 
+#include "icodec/ColorLayout.h"
 #include "icodec/DeviceCheck.h"
 
 namespace qor {
@@ -143,7 +144,11 @@ void IcodecInterface::prepareVideo_l() {
                                                        &f.sliceHeight);
     ALOGI("colorformat is %d size %d width %d height %d width_stride %d height_stride %d",
           f.colorFormat, f.frameSize, f.width, f.height, f.stride, f.sliceHeight);
-    int64_t bytes = f.frameSize;
+    // The encoder reads a frame as it was configured (stride x slice height),
+    // which for a semi-planar one is more than the tight size.
+    const int64_t handOver = encoderFrameBytes(f.width, f.height, f.colorFormat);
+    f.handOverSize = handOver > 0 ? (int32_t)handOver : f.frameSize;
+    int64_t bytes = f.handOverSize > f.frameSize ? f.handOverSize : f.frameSize;
     const int64_t extent =
         qoryuv::getConvertedExtent(f.width, f.height, f.colorFormat, f.stride, f.sliceHeight);
     if (extent > bytes) bytes = extent;
@@ -179,7 +184,7 @@ int IcodecInterface::pushVideoBuffer(const uint8_t* frame, int64_t capacity, int
     mYuv.ConvertFromRGB565(frame, slot, mFrame.colorFormat, mFrame.width,
                            mFrame.invert ? -mFrame.height : mFrame.height, mFrame.stride,
                            mFrame.sliceHeight);
-    return api().pushVideoBuffer(slot, length, mFrame.frameSize, timeUs);
+    return api().pushVideoBuffer(slot, length, mFrame.handOverSize, timeUs);
 }
 
 int IcodecInterface::pushAudioBuffer(const uint8_t* data, int offset, int length) {

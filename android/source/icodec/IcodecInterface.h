@@ -67,6 +67,7 @@ private:
         int32_t colorFormat = 0;
         int32_t stride = 0, sliceHeight = 0;
         int32_t frameSize = 0;
+        int32_t handOverSize = 0;  // bytes the encoder reads per frame
         bool invert = false;
     };
 

@@ -702,10 +702,14 @@ void AvcEncoderComponent::onQueueFilled(Lock& lock) {
             }
             continue;
         }
-        if (in->nOffset + inputFrameExtent(mColorFormat, mWidth, mHeight, mStride,
-                                           mSliceHeight) > in->nAllocLen) {
-            ALOGE("[%s] input buffer too small for a %ux%u frame", mEntry.name.c_str(),
-                  (unsigned)mWidth, (unsigned)mHeight);
+        // Only the filled range is read: a frame shorter than its layout is
+        // refused, as a device's component does.
+        const size_t extent =
+            inputFrameExtent(mColorFormat, mWidth, mHeight, mStride, mSliceHeight);
+        if (in->nFilledLen < extent) {
+            ALOGE("[%s] input of %u bytes is shorter than a %ux%u frame (%zu bytes)",
+                  mEntry.name.c_str(), (unsigned)in->nFilledLen, (unsigned)mWidth,
+                  (unsigned)mHeight, extent);
             signalError(OMX_ErrorStreamCorrupt);
             return;
         }

@@ -11,7 +11,10 @@
  *     0x7FC00002): Y rows of pitch S at 0; one interleaved plane of U,V byte
  *     pairs (U first) at S*H with pitch S. The vendor formats are read in
  *     this linear layout, which is what the frame converter writes for them.
- * With S = w and H = h the planar layout is tightly packed I420. A negative
+ * Only an input's filled range is read; one shorter than its layout needs
+ * (the chroma plane's end) is refused with an error event, as a device's
+ * component refuses it. With S = w and H = h the planar layout is tightly
+ * packed I420. A negative
  * stride is taken by its magnitude; a stride or slice height of 0 means w or
  * h. An odd width or height is coded one pixel smaller (4:2:0 H.264 crops in
  * steps of two), the last column or row left out.

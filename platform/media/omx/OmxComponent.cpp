@@ -490,6 +490,7 @@ OMX_ERRORTYPE OmxComponent::addBuffer(OMX_BUFFERHEADERTYPE** out, OMX_U32 port,
     h->pAppPrivate = appPrivate;
     h->nInputPortIndex = port == kInputPort ? kInputPort : OMX_ALL;
     h->nOutputPortIndex = port == kOutputPort ? kOutputPort : OMX_ALL;
+    if (port == kInputPort) poison(h);
     p.mBuffers.push_back({h, owns, false});
     if (p.mBuffers.size() >= p.mDef.nBufferCountActual) p.mDef.bPopulated = OMX_TRUE;
     *out = h;
@@ -567,10 +568,18 @@ void OmxComponent::returnBuffer(OMX_U32 port, OMX_BUFFERHEADERTYPE* header) {
     if (b == nullptr) return;
     b->mWithComponent = false;
     if (port == kInputPort) {
+        poison(header);
         mListener->onEmptyBufferDone(header);
     } else {
         mListener->onFillBufferDone(header);
     }
+}
+
+// An input buffer goes out filled with a pattern no frame has, so that a
+// client filling less than it says shows as a wrong picture, not as the
+// previous frame's bytes.
+void OmxComponent::poison(OMX_BUFFERHEADERTYPE* header) {
+    memset(header->pBuffer, kPoisonByte, header->nAllocLen);
 }
 
 bool OmxComponent::admitFrame() {

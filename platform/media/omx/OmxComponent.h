@@ -112,6 +112,9 @@ protected:
     // Admits one more input frame for encoding; false when the injected
     // fault "errorafter" fires instead (the component has then failed).
     bool admitFrame();
+    // Every byte of an input buffer handed to the client before it fills it.
+    static const OMX_U8 kPoisonByte = 0xE3;
+    static void poison(OMX_BUFFERHEADERTYPE* header);
     // Reports a processing error and stops processing until Idle.
     void signalError(OMX_ERRORTYPE error);
 

@@ -15,11 +15,16 @@ import java.util.Map;
  * (frames and PCM in real time), then checks the file with ffprobe and
  * ffmpeg, which nobody here wrote: the tracks, exactly the accepted frames in
  * order (a frame number is drawn into each frame), every decoded frame close
- * to the pushed one (luma PSNR), the audio length and the tracks' alignment.
+ * to the pushed one (PSNR of each of Y, U and V, over the whole picture and
+ * over its bottom and right 16-pixel bands, where aligned layouts go wrong),
+ * the audio length and the tracks' alignment.
  *
  * Usage: RecordingE2E out.mp4 key=value...   (width, height, fps, seconds,
- * rate, channels, video=0, audio=0, invert=1, pauseAt=N, second=1, lib=file,
- * node=component: the encoder library build and video encoder to expect)
+ * frames=N (instead of seconds), rate, channels, video=0, audio=0, invert=1,
+ * pauseAt=N, second=1, lib=file, node=component: the encoder library build
+ * and video encoder to expect, minPsnr=dB, devices=dir formats=a,b,...: one
+ * recording per colour format, each on dir/fmt_<format>.prop copied over
+ * the file DEVICE_PROFILE names)
  */
 public final class RecordingE2E {
     private static int failures = 0;
@@ -35,8 +40,15 @@ public final class RecordingE2E {
             opt.put(kv[0], kv[1]);
         }
         Spec spec = new Spec(opt);
+        String[] formats = opt.containsKey("formats") ? opt.get("formats").split(",") : null;
+        if (formats != null) useDevice(opt.get("devices"), formats[0]);
         expect(0, Mp4Muxer.init(null), "init");
         expect(1, Mp4Muxer.isAvailable(), "isAvailable");
+        if (opt.containsKey("formats")) {
+            recordEachFormat(out, spec, opt.get("devices"), formats);
+            finish(out);
+            return;
+        }
         if (spec.secondRecording) {
             Spec small = new Spec(opt);
             small.width = spec.width / 2;
@@ -49,6 +61,10 @@ public final class RecordingE2E {
         // Which build of the encoder library and which encoder the device got.
         if (opt.containsKey("lib")) expectLogged("qor_icodec", "using <" + opt.get("lib") + "> lib.");
         if (opt.containsKey("node")) expectLogged("qor_codec", "using OMX node " + opt.get("node") + " - color ");
+        finish(out);
+    }
+
+    static void finish(String out) {
         if (failures > 0) {
             System.err.println(failures + " check(s) failed");
             System.exit(1);
@@ -56,9 +72,32 @@ public final class RecordingE2E {
         System.out.println("passed: " + out);
     }
 
+    /**
+     * Puts the device whose encoder takes {@code format} where DEVICE_PROFILE
+     * points; the profile is read again when its file changes (recordings
+     * are far longer apart than a file time stamp's step).
+     */
+    static void useDevice(String devices, String format) throws Exception {
+        java.nio.file.Files.copy(java.nio.file.Path.of(devices, "fmt_" + format + ".prop"),
+                                 java.nio.file.Path.of(System.getenv("DEVICE_PROFILE")),
+                                 java.nio.file.StandardCopyOption.REPLACE_EXISTING);
+    }
+
+    /** One recording per colour format in this JVM, each on its own device. */
+    static void recordEachFormat(String out, Spec spec, String devices, String[] formats) throws Exception {
+        for (String format : formats) {
+            useDevice(devices, format);
+            int before = failures;
+            String path = out.replace(".mp4", "_" + format + ".mp4");
+            verify(record(path, spec), spec);
+            check(failures == before, "format " + format);
+        }
+    }
+
     static final class Spec {
-        int width, height, fps, seconds, rate, channels, pauseAt;
+        int width, height, fps, seconds, frames, rate, channels, pauseAt;
         boolean video, audio, invert, secondRecording;
+        double minPsnr;
 
         Spec(Map<String, String> o) {
             width = Integer.parseInt(o.getOrDefault("width", "320"));
@@ -72,6 +111,8 @@ public final class RecordingE2E {
             invert = "1".equals(o.get("invert"));
             pauseAt = Integer.parseInt(o.getOrDefault("pauseAt", "-1"));
             secondRecording = "1".equals(o.get("second"));
+            frames = Integer.parseInt(o.getOrDefault("frames", String.valueOf(fps * seconds + 1)));
+            minPsnr = Double.parseDouble(o.getOrDefault("minPsnr", String.valueOf(MIN_PSNR)));
         }
     }
 
@@ -117,13 +158,6 @@ public final class RecordingE2E {
         return (short) (((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3));
     }
 
-    /** Luma of the RGB565 value, BT.601 limited range. */
-    static int luma565(short p) {
-        int v = p & 0xFFFF;
-        int r = ((v >> 11) & 31) * 255 / 31, g = ((v >> 5) & 63) * 255 / 63, b = (v & 31) * 255 / 31;
-        return ((66 * r + 129 * g + 25 * b + 128) >> 8) + 16;
-    }
-
     static void fillFrame(ByteBuffer buf, int n, int w, int h, boolean invert) {
         buf.clear();
         for (int row = 0; row < h; row++) {
@@ -143,7 +177,7 @@ public final class RecordingE2E {
         expect(1, Mp4Muxer.getStatus(), "recording started");
 
         ByteBuffer frame = ByteBuffer.allocateDirect(s.width * s.height * 2).order(ByteOrder.LITTLE_ENDIAN);
-        int framesTotal = s.fps * s.seconds + 1;
+        int framesTotal = s.frames;
         int samplesPerFrame = s.rate / s.fps;
         byte[] pcm = new byte[samplesPerFrame * s.channels * 2];
         long sample = 0;
@@ -262,30 +296,140 @@ public final class RecordingE2E {
     }
 
     static void verifyPictures(Result r, Spec s) throws Exception {
-        // Planar 4:2:0 as the encoder produced it: the luma plane is compared
-        // as it is, without any range or colour conversion.
-        Process p = new ProcessBuilder("ffmpeg", "-v", "error", "-i", r.path, "-fps_mode", "passthrough", "-f", "rawvideo",
-                "-pix_fmt", "yuv420p", "-").redirectError(ProcessBuilder.Redirect.INHERIT).start();
+        // Planar 4:2:0 as the encoder produced it, compared without any range
+        // or colour conversion; every message of ffmpeg's decoder about the
+        // stream (a warning included) is a fault. (The raw output's own muxer
+        // complains of frames closer together than its time base.)
+        java.io.File messages = new java.io.File(r.path + ".ffmpeg.txt");
+        Process p = new ProcessBuilder("ffmpeg", "-v", "warning", "-i", r.path, "-fps_mode", "passthrough", "-f", "rawvideo",
+                "-pix_fmt", "yuv420p", "-").redirectError(messages).start();
         InputStream in = p.getInputStream();
         int w = s.width, h = s.height;
         byte[] y = new byte[w * h];
         byte[] chroma = new byte[2 * ((w + 1) / 2) * ((h + 1) / 2)];
         int k = 0;
-        double worst = 1e9;
+        PlaneErrors worst = new PlaneErrors();
         while (true) {
             int got = in.readNBytes(y, 0, y.length);
             if (got < y.length || in.readNBytes(chroma, 0, chroma.length) < chroma.length) break;
             int expectedN = k < r.acceptedFrames.size() ? r.acceptedFrames.get(k) : -1;
             int decodedN = readNumber(y, w, h);
             expect(expectedN, decodedN, "frame " + k + " number");
-            double psnr = psnr(y, expectedN, w, h);
-            worst = Math.min(worst, psnr);
+            worst.keepWorst(PlaneErrors.of(y, chroma, expectedN, w, h));
             k++;
         }
         p.waitFor();
+        StringBuilder said = new StringBuilder();
+        for (String line : java.nio.file.Files.readAllLines(messages.toPath())) {
+            if (!line.contains("[rawvideo @") && !line.contains("Last message repeated")) said.append(line).append('\n');
+        }
+        check(said.length() == 0, "ffmpeg decodes without a message: " + said);
         expect(r.acceptedFrames.size(), k, "decoded frames");
-        check(worst >= MIN_PSNR, "worst luma PSNR " + worst + " dB");
-        System.out.printf("%s: %d frames, worst luma PSNR %.1f dB%n", r.path, k, worst);
+        for (int plane = 0; plane < 3; plane++) {
+            for (int region = 0; region < 3; region++) {
+                double db = worst.db[plane][region];
+                check(db >= s.minPsnr, "worst " + PlaneErrors.NAMES[plane] + " PSNR " + PlaneErrors.REGIONS[region]
+                        + " " + db + " dB");
+            }
+        }
+        System.out.printf("%s: %d frames, worst PSNR (whole/bottom/right) Y %.1f/%.1f/%.1f U %.1f/%.1f/%.1f V %.1f/%.1f/%.1f dB%n",
+                r.path, k, worst.db[0][0], worst.db[0][1], worst.db[0][2], worst.db[1][0], worst.db[1][1],
+                worst.db[1][2], worst.db[2][0], worst.db[2][1], worst.db[2][2]);
+    }
+
+    /** PSNR of each plane over the whole picture, its bottom 16 rows and its right 16 columns. */
+    static final class PlaneErrors {
+        static final String[] NAMES = {"Y", "U", "V"};
+        static final String[] REGIONS = {"overall", "over the bottom 16 rows", "over the right 16 columns"};
+        static final int EDGE = 16;
+        final double[][] db = {{99, 99, 99}, {99, 99, 99}, {99, 99, 99}};
+
+        void keepWorst(PlaneErrors o) {
+            for (int i = 0; i < 3; i++) {
+                for (int j = 0; j < 3; j++) db[i][j] = Math.min(db[i][j], o.db[i][j]);
+            }
+        }
+
+        static PlaneErrors of(byte[] y, byte[] chroma, int n, int w, int h) {
+            int cw = (w + 1) / 2, ch = (h + 1) / 2;
+            int[] rgb = new int[w * h];
+            for (int row = 0; row < h; row++) {
+                for (int x = 0; x < w; x++) rgb[row * w + x] = expand565(rgb565(rgbAt(n, x, row, w, h)));
+            }
+            PlaneErrors e = new PlaneErrors();
+            double[][] se = new double[3][3];
+            long[][] count = new long[3][3];
+            for (int row = 0; row < h; row++) {
+                for (int x = 0; x < w; x++) {
+                    int c = rgb[row * w + x];
+                    add(se[0], count[0], (y[row * w + x] & 255) - lumaOf(c), row >= h - EDGE, x >= w - EDGE);
+                }
+            }
+            for (int row = 0; row < ch; row++) {
+                for (int x = 0; x < cw; x++) {
+                    int c = average(rgb, w, h, 2 * x, 2 * row);
+                    boolean bottom = row >= (h - EDGE) / 2, right = x >= (w - EDGE) / 2;
+                    add(se[1], count[1], (chroma[row * cw + x] & 255) - uOf(c), bottom, right);
+                    add(se[2], count[2], (chroma[cw * ch + row * cw + x] & 255) - vOf(c), bottom, right);
+                }
+            }
+            for (int i = 0; i < 3; i++) {
+                for (int j = 0; j < 3; j++) {
+                    double mse = count[i][j] == 0 ? 0 : se[i][j] / count[i][j];
+                    e.db[i][j] = mse == 0 ? 99 : 10 * Math.log10(255.0 * 255.0 / mse);
+                }
+            }
+            return e;
+        }
+
+        static void add(double[] se, long[] count, int d, boolean bottom, boolean right) {
+            se[0] += d * d;
+            count[0]++;
+            if (bottom) {
+                se[1] += d * d;
+                count[1]++;
+            }
+            if (right) {
+                se[2] += d * d;
+                count[2]++;
+            }
+        }
+
+        /** RGB565 to 8-bit RGB, the low bits repeating the high ones. */
+        static int expand565(short p) {
+            int v = p & 0xFFFF;
+            int r = (v >> 11) & 31, g = (v >> 5) & 63, b = v & 31;
+            return (((r << 3) | (r >> 2)) << 16) | (((g << 2) | (g >> 4)) << 8) | ((b << 3) | (b >> 2));
+        }
+
+        /** The mean colour of the 2x2 block at (x, y), an edge pixel standing in past the picture. */
+        static int average(int[] rgb, int w, int h, int x, int y) {
+            int x1 = Math.min(x + 1, w - 1), y1 = Math.min(y + 1, h - 1);
+            int[] px = {rgb[y * w + x], rgb[y * w + x1], rgb[y1 * w + x], rgb[y1 * w + x1]};
+            int r = 0, g = 0, b = 0;
+            for (int c : px) {
+                r += (c >> 16) & 255;
+                g += (c >> 8) & 255;
+                b += c & 255;
+            }
+            return (((r + 2) / 4) << 16) | (((g + 2) / 4) << 8) | ((b + 2) / 4);
+        }
+
+        // BT.601, limited range.
+        static int lumaOf(int c) {
+            int r = (c >> 16) & 255, g = (c >> 8) & 255, b = c & 255;
+            return ((66 * r + 129 * g + 25 * b + 128) >> 8) + 16;
+        }
+
+        static int uOf(int c) {
+            int r = (c >> 16) & 255, g = (c >> 8) & 255, b = c & 255;
+            return ((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128;
+        }
+
+        static int vOf(int c) {
+            int r = (c >> 16) & 255, g = (c >> 8) & 255, b = c & 255;
+            return ((112 * r - 94 * g - 18 * b + 128) >> 8) + 128;
+        }
     }
 
     static int readNumber(byte[] y, int w, int h) {
@@ -296,18 +440,5 @@ public final class RecordingE2E {
             if ((y[cy * w + cx] & 255) > 128) n |= 1 << bit;
         }
         return n;
-    }
-
-    static double psnr(byte[] y, int n, int w, int h) {
-        double se = 0;
-        for (int row = 0; row < h; row++) {
-            for (int x = 0; x < w; x++) {
-                int want = luma565(rgb565(rgbAt(n, x, row, w, h)));
-                int d = (y[row * w + x] & 255) - want;
-                se += d * d;
-            }
-        }
-        double mse = se / (w * h);
-        return mse == 0 ? 99 : 10 * Math.log10(255.0 * 255.0 / mse);
     }
 }
