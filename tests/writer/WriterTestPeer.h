@@ -29,9 +29,17 @@ public:
             mWriter->mChunkQueues.push_back(std::move(info));
         }
     }
+    // Queues a chunk of samples as the track thread hands them over: an AVC
+    // sample (here one NAL unit) behind its 4-byte length.
     void queue(size_t trackIndex, int64_t timeUs, const std::vector<wtest::Bytes>& samples) {
         std::list<MediaBufferRef> buffers;
-        for (const wtest::Bytes& s : samples) {
+        for (const wtest::Bytes& nal : samples) {
+            wtest::Bytes s = nal;
+            if (track(trackIndex)->isAvc()) {
+                const uint32_t n = (uint32_t)nal.size();
+                s.insert(s.begin(), {(uint8_t)(n >> 24), (uint8_t)(n >> 16), (uint8_t)(n >> 8),
+                                     (uint8_t)n});
+            }
             android::MediaBuffer* b = new android::MediaBuffer(s.size());
             memcpy(b->data(), s.data(), s.size());
             buffers.emplace_back(b);

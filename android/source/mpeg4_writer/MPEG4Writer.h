@@ -169,9 +169,6 @@ private:
 
     // Sample writes (always to the file).
     int64_t addSample_l(android::MediaBuffer* buffer);
-    int64_t addLengthPrefixedSample_l(android::MediaBuffer* buffer);
-    // The big-endian NAL length prefix of a sample; returns its size.
-    size_t makeNalLengthPrefix(size_t length, uint8_t* prefix);
 
     // Writer thread and chunk interleaving.
     status_t startWriterThread() EXCLUDES(mLock);

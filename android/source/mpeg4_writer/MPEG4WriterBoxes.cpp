@@ -22,34 +22,6 @@ int64_t MPEG4Writer::addSample_l(android::MediaBuffer* buffer) {
     return offset;
 }
 
-size_t MPEG4Writer::makeNalLengthPrefix(size_t length, uint8_t* prefix) {
-    if (mNalLengthFour) {
-        prefix[0] = (uint8_t)(length >> 24);
-        prefix[1] = (uint8_t)(length >> 16);
-        prefix[2] = (uint8_t)(length >> 8);
-        prefix[3] = (uint8_t)length;
-        return 4;
-    }
-    CHECK_LT(length, 65536u);
-    prefix[0] = (uint8_t)(length >> 8);
-    prefix[1] = (uint8_t)length;
-    return 2;
-}
-
-int64_t MPEG4Writer::addLengthPrefixedSample_l(android::MediaBuffer* buffer) {
-    int64_t offset = fileOffset();
-    size_t length = buffer->range_length();
-    uint8_t prefix[4];
-    struct iovec iov[2];
-    iov[0].iov_base = prefix;
-    iov[0].iov_len = makeNalLengthPrefix(length, prefix);
-    iov[1].iov_base = (uint8_t*)buffer->data() + buffer->range_offset();
-    iov[1].iov_len = length;
-    // Prefix and sample in one system call, straight from the buffer.
-    mFile->writev(iov, 2);
-    return offset;
-}
-
 void MPEG4Writer::writeMoovBox(int64_t durationUs, uint64_t now) {
     mBoxWriter.beginBox("moov");
     writeMvhdBox(durationUs, now);

@@ -82,25 +82,14 @@ void MPEG4Writer::bufferChunk(Chunk&& chunk) {
 }
 
 void MPEG4Writer::writeChunkToFile(Chunk* chunk) {
-    // The samples go out straight from their buffers, the whole chunk in one
-    // gathered write (with the NAL length prefixes of AVC samples).
+    // The samples go out straight from their buffers (AVC ones already carry
+    // their NAL lengths), the whole chunk in one gathered write.
     Track* track = chunk->mTrack;
-    const bool prefixed = track->isAvc();
     std::vector<struct iovec> iov;
-    std::vector<uint8_t> prefixes;
-    iov.reserve(chunk->mSamples.size() * (prefixed ? 2 : 1));
-    if (prefixed) prefixes.resize(chunk->mSamples.size() * 4);
+    iov.reserve(chunk->mSamples.size());
     int64_t chunkOffset = fileOffset();
-    size_t i = 0;
     for (const MediaBufferRef& sample : chunk->mSamples) {
-        size_t length = sample->range_length();
-        if (prefixed) {
-            uint8_t* prefix = &prefixes[4 * i];
-            size_t prefixSize = makeNalLengthPrefix(length, prefix);
-            iov.push_back({prefix, prefixSize});
-        }
-        iov.push_back({(uint8_t*)sample->data() + sample->range_offset(), length});
-        ++i;
+        iov.push_back({(uint8_t*)sample->data() + sample->range_offset(), sample->range_length()});
     }
     mFile->writev(iov.data(), iov.size());
     if (!chunk->mSamples.empty()) track->addChunkOffset(chunkOffset);

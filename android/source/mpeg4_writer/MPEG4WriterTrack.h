@@ -61,7 +61,7 @@ private:
     // One sample on its way into the tables and the file.
     struct Sample {
         MediaBufferRef copy;
-        uint32_t size = 0;  // in the file, with the NAL length prefix
+        uint32_t size = 0;  // in the file, with the NAL length prefixes
         bool isSync = false;
         int64_t timestampUs = 0;
         int64_t decodingTimeUs = 0;
@@ -114,7 +114,8 @@ private:
     status_t readSamples(SampleLoop* loop);
     Step processBuffer(MediaBufferRef* buffer, SampleLoop* loop);
     bool takeCodecConfig(MediaBufferRef* buffer);
-    void takeSample(MediaBufferRef* buffer, Sample* sample);
+    bool takeSample(MediaBufferRef* buffer, Sample* sample);
+    void copyAccessUnit(const uint8_t* data, size_t size, Sample* sample);
     bool reachedLimit(uint32_t sampleSize);
     bool toTrackTime(Sample* sample, SampleLoop* loop);
     void startTrackTime(const Sample& sample, SampleLoop* loop);

@@ -14,6 +14,7 @@
 #include <media/stagefright/foundation/ADebug.h>
 #include <utils/Log.h>
 
+#include "mpeg4_writer/AvcSampleFormat.h"
 #include "mpeg4_writer/MPEG4WriterTrack.h"
 
 namespace qor {
@@ -33,15 +34,6 @@ namespace {
 const int64_t kMaxCttsOffsetTimeUs = 1000000LL;
 
 const int kAudioThreadPriority = -16;
-
-// Drops a leading 4-byte start code: MP4 samples carry length prefixes.
-void StripStartcode(MediaBuffer* buffer) {
-    if (buffer->range_length() < 4) return;
-    const uint8_t* ptr = (const uint8_t*)buffer->data() + buffer->range_offset();
-    if (!memcmp(ptr, "\x00\x00\x00\x01", 4)) {
-        buffer->set_range(buffer->range_offset() + 4, buffer->range_length() - 4);
-    }
-}
 
 int64_t ticks(int64_t timeUs, int32_t timeScale) {
     return (timeUs * timeScale + 500000LL) / 1000000LL;
@@ -108,7 +100,10 @@ MPEG4Writer::Track::Step MPEG4Writer::Track::processBuffer(MediaBufferRef* buffe
         return takeCodecConfig(buffer) ? Step::kNext : Step::kStop;
     }
     Sample sample;
-    takeSample(buffer, &sample);
+    if (!takeSample(buffer, &sample)) {
+        // Parameter sets alone: the avcC already holds them.
+        return Step::kNext;
+    }
     if (reachedLimit(sample.size)) return Step::kStop;
     if (!toTrackTime(&sample, loop)) return Step::kNext;
     recordSample(sample, loop);
@@ -138,11 +133,16 @@ bool MPEG4Writer::Track::takeCodecConfig(MediaBufferRef* buffer) {
 // Copies the sample: the encoder wants its buffer back right away, and the
 // sample may wait in a chunk for up to the interleave duration. The
 // buffer's metadata is read before it goes back, as the encoder may reuse it.
-void MPEG4Writer::Track::takeSample(MediaBufferRef* buffer, Sample* sample) {
+// False for an access unit with nothing to store.
+bool MPEG4Writer::Track::takeSample(MediaBufferRef* buffer, Sample* sample) {
     MediaBuffer* source = buffer->get();
-    sample->copy.reset(mSamplePool.acquire(source->range_length()));
-    memcpy(sample->copy->data(), (const uint8_t*)source->data() + source->range_offset(),
-           source->range_length());
+    const uint8_t* data = (const uint8_t*)source->data() + source->range_offset();
+    if (mIsAvc) {
+        copyAccessUnit(data, source->range_length(), sample);
+    } else {
+        sample->copy.reset(mSamplePool.acquire(source->range_length()));
+        memcpy(sample->copy->data(), data, source->range_length());
+    }
     {
         sp<MetaData> meta_data = source->meta_data();
         int32_t isSync = false;
@@ -155,10 +155,20 @@ void MPEG4Writer::Track::takeSample(MediaBufferRef* buffer, Sample* sample) {
         sample->hasDriftTime = meta_data->findInt64(kKeyDriftTime, &sample->driftTimeUs);
     }
     buffer->reset();
-
-    if (mIsAvc) StripStartcode(sample->copy.get());
     sample->size = (uint32_t)sample->copy->range_length();
-    if (mIsAvc) sample->size += mOwner->useNalLengthFour() ? 4 : 2;
+    return sample->size > 0;
+}
+
+// An Annex B access unit becomes one sample whose NAL units each carry
+// their own length: several slices, delimiters and SEI stay separate units.
+void MPEG4Writer::Track::copyAccessUnit(const uint8_t* data, size_t size, Sample* sample) {
+    const std::vector<std::pair<size_t, size_t>> units = splitAnnexB(data, size);
+    const size_t prefixBytes = mOwner->useNalLengthFour() ? 4 : 2;
+    for (const auto& u : units) CHECK(prefixBytes == 4 || u.second < 65536u);
+    const size_t bytes = lengthPrefixedSize(data, units, prefixBytes);
+    sample->copy.reset(mSamplePool.acquire(bytes > 0 ? bytes : 1));
+    writeLengthPrefixed(data, units, prefixBytes, (uint8_t*)sample->copy->data());
+    sample->copy->set_range(0, bytes);
 }
 
 // Max file size or duration handling.
@@ -255,8 +265,7 @@ void MPEG4Writer::Track::recordSample(const Sample& sample, SampleLoop* loop) {
 MPEG4Writer::Track::Step MPEG4Writer::Track::emitSample(Sample* sample, SampleLoop* loop) {
     if (!loop->hasMultipleTracks) {
         // The only track writes its samples itself, as one chunk.
-        int64_t offset = mIsAvc ? mOwner->addLengthPrefixedSample_l(sample->copy.get())
-                                : mOwner->addSample_l(sample->copy.get());
+        int64_t offset = mOwner->addSample_l(sample->copy.get());
         if (mTable.chunkOffsetCount() == 0) addChunkOffset(offset);
         sample->copy.reset();
         return mOwner->ioStatus() != OK ? Step::kStop : Step::kNext;
