@@ -316,6 +316,7 @@ private:
     bool mPaused GUARDED_BY(mLock);
     std::list<size_t> mFilledBuffers GUARDED_BY(mLock);
     std::list<int64_t> mDecodingTimeList GUARDED_BY(mLock);
+    int64_t mLastDecodingTimeUs GUARDED_BY(mLock) = 0;
 
     OMXCodec(const OMXCodec&) = delete;
     OMXCodec& operator=(const OMXCodec&) = delete;

@@ -208,13 +208,12 @@ void OMXCodec::fillOutputBuffer(BufferInfo* info) {
 
 int64_t OMXCodec::getDecodingTimeUs() {
     CHECK(mIsEncoder && mIsVideo);
-    if (mDecodingTimeList.empty()) {
-        CHECK(mSignalledEOS || mNoMoreOutputData);
-        return 0;
-    }
-    int64_t timeUs = mDecodingTimeList.front();
+    // An encoder may hand out more buffers than it was given frames (a
+    // frame in pieces): those share the last frame's decoding time.
+    if (mDecodingTimeList.empty()) return mLastDecodingTimeUs;
+    mLastDecodingTimeUs = mDecodingTimeList.front();
     mDecodingTimeList.pop_front();
-    return timeUs;
+    return mLastDecodingTimeUs;
 }
 
 void OMXCodec::deliverFilledBuffer(BufferInfo* info, const android::omx_message& msg) {

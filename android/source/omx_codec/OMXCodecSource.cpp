@@ -46,6 +46,9 @@ void OMXCodec::resetStreamState() {
     mSeekMode = ReadOptions::SEEK_CLOSEST_SYNC;
     mTargetTimeUs = -1;
     mFilledBuffers.clear();
+    // Times of frames a previous run left in the encoder are not this one's.
+    mDecodingTimeList.clear();
+    mLastDecodingTimeUs = 0;
     mPaused = false;
 }
 
@@ -144,6 +147,8 @@ status_t OMXCodec::seek_l(int64_t seekTimeUs, ReadOptions::SeekMode seekMode) {
     mSeekTimeUs = seekTimeUs;
     mSeekMode = seekMode;
     mFilledBuffers.clear();
+    // The flush drops the frames these times belong to.
+    mDecodingTimeList.clear();
     CHECK_EQ((int)mState, (int)EXECUTING);
     bool emulateInputFlushCompletion = !flushPortAsync(kPortIndexInput);
     bool emulateOutputFlushCompletion = !flushPortAsync(kPortIndexOutput);

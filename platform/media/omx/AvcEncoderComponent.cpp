@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 #include <wels/codec_api.h>
 
 #include <media/openmax/OMX_AndroidExt.h>
@@ -502,6 +504,12 @@ OMX_ERRORTYPE AvcEncoderComponent::onStart(Lock&) {
     mSliceHeight = v.nSliceHeight;
     mColorFormat = v.eColorFormat;
 
+    mVendor.slices = (int)mEntry.intKey("slices", 1);
+    mVendor.aud = mEntry.intKey("aud", 0) != 0;
+    mVendor.inlineHeaders = mEntry.intKey("inline-headers", 0) != 0;
+    mVendor.latency = (size_t)std::max<long long>(0, mEntry.intKey("latency", 0));
+    mHeldUnits.clear();
+    mDraining = false;
     if (WelsCreateSVCEncoder(&mEncoder) != 0 || mEncoder == nullptr) {
         mEncoder = nullptr;
         return OMX_ErrorInsufficientResources;
@@ -531,7 +539,13 @@ OMX_ERRORTYPE AvcEncoderComponent::onStart(Lock&) {
     layer.iMaxSpatialBitrate = UNSPECIFIED_BIT_RATE;
     layer.uiProfileIdc = PRO_BASELINE;
     layer.uiLevelIdc = (ELevelIdc)levelIdc(mAvc.eLevel);
-    layer.sSliceArgument.uiSliceMode = SM_SINGLE_SLICE;
+    // A vendor encoder's slices per frame ("slices" key).
+    if (mVendor.slices > 1) {
+        layer.sSliceArgument.uiSliceMode = SM_FIXEDSLCNUM_SLICE;
+        layer.sSliceArgument.uiSliceNum = (unsigned)mVendor.slices;
+    } else {
+        layer.sSliceArgument.uiSliceMode = SM_SINGLE_SLICE;
+    }
     // nPFrames P frames between two I frames; all ones: a single IDR.
     if (mAvc.nPFrames == 0xFFFFFFFF) {
         p.uiIntraPeriod = 0;
@@ -576,11 +590,32 @@ void AvcEncoderComponent::onStop(Lock&) {
         mEncoder = nullptr;
     }
     mConfigSent = false;
+    mHeldUnits.clear();
+    mDraining = false;
 }
 
 void AvcEncoderComponent::onPortFlushed(OMX_U32 port, Lock&) {
-    // After a flush the stream restarts at an IDR frame.
+    // After a flush the stream restarts at an IDR frame; held access units
+    // are dropped with the buffers.
     if (port == kInputPort) mForceIdr = true;
+    mHeldUnits.clear();
+    mDraining = false;
+}
+
+// An access-unit delimiter (any picture type) and an unregistered-user-data
+// SEI, as vendor encoders put in front of each frame's slices.
+size_t AvcEncoderComponent::appendDelimiterAndSei(uint8_t* out, size_t room, bool* overflow) {
+    static const uint8_t kUnits[] = {
+        0x00, 0x00, 0x00, 0x01, 0x09, 0xF0,                    // AUD, primary_pic_type 7
+        0x00, 0x00, 0x00, 0x01, 0x06, 0x05, 0x11,              // SEI: user data, 17 bytes
+        0x51, 0x4F, 0x52, 0x2D, 0x48, 0x4F, 0x53, 0x54, 0x2D,  // uuid
+        0x41, 0x56, 0x43, 0x2D, 0x45, 0x4E, 0x43, 0x2A, 0x80};
+    if (room < sizeof(kUnits)) {
+        *overflow = true;
+        return 0;
+    }
+    memcpy(out, kUnits, sizeof(kUnits));
+    return sizeof(kUnits);
 }
 
 void AvcEncoderComponent::emitCodecConfig(OMX_BUFFERHEADERTYPE* out) {
@@ -657,14 +692,17 @@ bool AvcEncoderComponent::encodeFrame(const OMX_BUFFERHEADERTYPE* in, OMX_BUFFER
     SFrameBSInfo info;
     memset(&info, 0, sizeof(info));
     if (mEncoder->EncodeFrame(&pic, &info) != cmResultSuccess) return false;
-    size_t len = 0;
+    size_t len = mVendor.aud ? appendDelimiterAndSei(out->pBuffer, out->nAllocLen, overflow) : 0;
+    // Parameter sets went out in the configuration buffer; a vendor that
+    // repeats them keeps them in front of each sync frame.
+    const bool idr = info.eFrameType == videoFrameTypeIDR;
+    const uint32_t skip = mVendor.inlineHeaders && idr ? 0 : kParameterSets;
     for (int l = 0; l < info.iLayerNum && !*overflow; ++l) {
         const SLayerBSInfo& layer = info.sLayerInfo[l];
         size_t size = 0;
         for (int n = 0; n < layer.iNalCount; ++n) size += layer.pNalLengthInByte[n];
-        // Parameter sets went out in the configuration buffer.
-        len += appendNals(layer.pBsBuf, size, kParameterSets, out->pBuffer + len,
-                          out->nAllocLen - len, overflow);
+        len += appendNals(layer.pBsBuf, size, skip, out->pBuffer + len, out->nAllocLen - len,
+                          overflow);
     }
     out->nOffset = 0;
     out->nFilledLen = *overflow ? 0 : len;
@@ -685,11 +723,17 @@ void AvcEncoderComponent::onQueueFilled(Lock& lock) {
             returnBuffer(kOutputPort, out);
             continue;
         }
+        if (releaseHeldUnit(out)) continue;
         OMX_BUFFERHEADERTYPE* in = peekBuffer(kInputPort);
         if (in == nullptr) return;
         if (in->nFilledLen == 0) {
             takeBuffer(kInputPort);
-            if (in->nFlags & OMX_BUFFERFLAG_EOS) {
+            if ((in->nFlags & OMX_BUFFERFLAG_EOS) && !mHeldUnits.empty()) {
+                // The held units go out first, the last one flagged EOS.
+                mHeldUnits.back().flags |= OMX_BUFFERFLAG_EOS;
+                mDraining = true;
+                returnBuffer(kInputPort, in);
+            } else if (in->nFlags & OMX_BUFFERFLAG_EOS) {
                 takeBuffer(kOutputPort);
                 out->nOffset = 0;
                 out->nFilledLen = 0;
@@ -740,8 +784,45 @@ void AvcEncoderComponent::onQueueFilled(Lock& lock) {
             signalError(overflow ? OMX_ErrorOverflow : OMX_ErrorUndefined);
             return;
         }
-        returnBuffer(kOutputPort, out);
+        holdOrReturn(out);
     }
+}
+
+// A vendor encoder with latency K keeps K access units before the first
+// output; its output buffer goes back to the queue for the next one.
+void AvcEncoderComponent::holdOrReturn(OMX_BUFFERHEADERTYPE* out) {
+    if (mVendor.latency == 0) {
+        returnBuffer(kOutputPort, out);
+        return;
+    }
+    HeldUnit unit;
+    unit.data.assign(out->pBuffer + out->nOffset, out->pBuffer + out->nOffset + out->nFilledLen);
+    unit.flags = out->nFlags;
+    unit.timeUs = out->nTimeStamp;
+    if (unit.flags & OMX_BUFFERFLAG_EOS) mDraining = true;
+    mHeldUnits.push_back(std::move(unit));
+    mPorts[kOutputPort].mQueue.push_front(out);
+}
+
+// Puts the oldest held unit into `out` (the output queue's head) once more
+// than the latency are held, or while draining at end of stream.
+bool AvcEncoderComponent::releaseHeldUnit(OMX_BUFFERHEADERTYPE* out) {
+    if (mHeldUnits.empty() || (mHeldUnits.size() <= mVendor.latency && !mDraining)) return false;
+    HeldUnit& unit = mHeldUnits.front();
+    if (unit.data.size() > out->nAllocLen) {
+        signalError(OMX_ErrorOverflow);
+        return false;
+    }
+    takeBuffer(kOutputPort);
+    memcpy(out->pBuffer, unit.data.data(), unit.data.size());
+    out->nOffset = 0;
+    out->nFilledLen = unit.data.size();
+    out->nFlags = unit.flags;
+    out->nTimeStamp = unit.timeUs;
+    mHeldUnits.pop_front();
+    if (mHeldUnits.empty()) mDraining = false;
+    returnBuffer(kOutputPort, out);
+    return true;
 }
 
 }  // namespace android

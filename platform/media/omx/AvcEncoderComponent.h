@@ -23,12 +23,22 @@
  * flags CODECCONFIG|ENDOFFRAME) before the first frame, then one access unit
  * per input frame (ENDOFFRAME, plus SYNCFRAME on IDR frames), stamped with
  * the input's time. An empty input flagged EOS gives an empty EOS output.
+ *
+ * Vendor behaviours, by profile key of the entry (codec.N.<key>):
+ *   slices=K          K slice NAL units per frame;
+ *   aud=1             an access-unit delimiter and an SEI before each frame;
+ *   inline-headers=1  SPS and PPS again at the head of each sync frame's
+ *                     buffer (no codec-config flag; the first configuration
+ *                     buffer still comes flagged);
+ *   latency=K         the first output after K+1 inputs, outputs trailing
+ *                     inputs by K until end of stream drains them.
  */
 #ifndef PLATFORM_AVC_ENCODER_COMPONENT_H_
 #define PLATFORM_AVC_ENCODER_COMPONENT_H_
 
 #include <OMX_Video.h>
 
+#include <deque>
 #include <vector>
 
 #include "omx/OmxComponent.h"
@@ -88,6 +98,26 @@ private:
     // Frame layout captured at start (ports cannot change while running).
     OMX_U32 mWidth, mHeight, mStride, mSliceHeight, mColorFormat;
     std::vector<uint8_t> mChroma;  // deinterleaved U and V of a semi-planar frame
+
+    // Vendor behaviours of the profile entry, read at start.
+    struct VendorBehaviour {
+        int slices = 1;             // "slices": slice NAL units per frame
+        bool aud = false;           // "aud": delimiter and SEI before the slices
+        bool inlineHeaders = false; // "inline-headers": SPS/PPS in each sync frame
+        size_t latency = 0;         // "latency": access units held before output
+    };
+    struct HeldUnit {
+        std::vector<uint8_t> data;
+        OMX_U32 flags = 0;
+        OMX_TICKS timeUs = 0;
+    };
+    static size_t appendDelimiterAndSei(uint8_t* out, size_t room, bool* overflow);
+    void holdOrReturn(OMX_BUFFERHEADERTYPE* out);
+    bool releaseHeldUnit(OMX_BUFFERHEADERTYPE* out);
+
+    VendorBehaviour mVendor;
+    std::deque<HeldUnit> mHeldUnits;
+    bool mDraining = false;  // end of stream seen: held units go out
 };
 
 }  // namespace android
