@@ -141,8 +141,26 @@ TEST_P(DriverFaultTest, FailureWakesTheReaderAndStopStillWorks) {
 INSTANTIATE_TEST_SUITE_P(Faults, DriverFaultTest,
                          ::testing::Values(FaultCase{"ErrorEvent", "fault.errorafter=5", "[OMX.faulty.avc] ERROR(0x"},
                                            FaultCase{"FillRefused", "fault.fillbuffer=4",
-                                                     "[OMX.faulty.avc] fillBuffer failed w/ error 0x"}),
+                                                     "[OMX.faulty.avc] fillBuffer failed w/ error 0x"},
+                                           FaultCase{"EmptyRefused", "fault.emptybuffer=4",
+                                                     "[OMX.faulty.avc] emptyBuffer failed w/ error 0x"}),
                          [](const ::testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
+
+// A component that does not list the colour format asked for refuses it in
+// an orderly way; the next candidate that lists it records.
+TEST_F(DriverTest, ColourFormatNotListedMovesToTheNextCandidate) {
+    const int32_t kTi = qor::kColorFormatTiYUV420PackedSemiPlanar;
+    useCodecs(avc(0, "OMX.without.ti") + avc(1, "OMX.with.ti", "colorformats=0x7F000100"));
+    const int w = 176, h = 144;
+    sp<android::MediaSource> codec = create(videoFormat(w, h, kTi), new RawSource(w * h * 3 / 2, 2, 33333));
+    ASSERT_NE(nullptr, codec.get());
+    const std::string refused = "[OMX.without.ti] color format " + std::to_string(kTi) + " is not supported";
+    EXPECT_EQ(1, host::logCount(refused.c_str(), "OMXCodec"));
+    EXPECT_EQ(1, host::logCount("Successfully allocated OMX node 'OMX.with.ti'", "OMXCodec"));
+
+    useCodecs(avc(0, "OMX.without.ti"));
+    EXPECT_EQ(nullptr, create(videoFormat(w, h, kTi), new RawSource(w * h * 3 / 2, 2, 33333)).get());
+}
 
 TEST_F(DriverTest, SourceLargerThanTheInputBufferIsAnError) {
     useCodecs(avc(0, "OMX.vendor.avc"));

@@ -144,6 +144,7 @@ bool OMXCodec::submitSourceBuffer(BufferInfo* info, MediaBufferRef srcBuffer) {
     mNoMoreOutputData = false;
     status_t err = emptyBuffer_l(info->mBuffer, 0, length, OMX_BUFFERFLAG_ENDOFFRAME, timeUs);
     if (err != OK) {
+        ALOGE("[%s] emptyBuffer failed w/ error 0x%08x", mComponentName.c_str(), err);
         setState(ERROR);
         return false;
     }
