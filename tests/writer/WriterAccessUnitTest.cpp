@@ -168,7 +168,9 @@ TEST_P(WriterAccessUnits, OneSampleOfLengthPrefixedNalUnitsEach) {
     EXPECT_EQ("", decodeErrors(path));
     auto probe = probeStreams(path);
     for (auto& st : probe) {
-        if (st["codec_name"] == "h264") EXPECT_EQ("45", st["nb_read_frames"]);
+        if (st["codec_name"] == "h264") {
+            EXPECT_EQ("45", st["nb_read_frames"]);
+        }
     }
     // Every frame as the raw stream decodes it, in order.
     std::string raw = tempPath(std::string(c.name) + "_raw.h264");
