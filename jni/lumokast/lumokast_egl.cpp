@@ -12,6 +12,7 @@
 #include <GLES2/gl2ext.h>
 #include <ui/PixelFormat.h>
 
+#include "lumokast_glstate.h"
 #include "lumokast_log.h"
 
 using android::GraphicBuffer;
@@ -110,6 +111,7 @@ static PFNGLEGLIMAGETARGETTEXTURE2DOESPROC imageTargetTexture2D() {
 void nativeInitCapturer(JNIEnv*, jobject, jint width, jint height, jint texture,
                         jboolean writeLock) {
     if (g_capturerReady) return;
+    qor::ScopedActiveTextureBinding keepBinding;  // the texture is bound to attach the image
     bool write = (writeLock & 0xFF) != 0;
     LKLOGD("width(%d) height(%d)", width, height);
 
@@ -185,6 +187,7 @@ void captureFrameInto(jint width, jint height, jint texture, jboolean writeLock,
     if (!g_capturerReady) {
         nativeInitCapturer(nullptr, nullptr, width, height, texture, writeLock);
     } else if (g_rebindRequested) {
+        qor::ScopedActiveTextureBinding keepBinding;
         glBindTexture(GL_TEXTURE_2D, texture);
         PFNGLEGLIMAGETARGETTEXTURE2DOESPROC attach = imageTargetTexture2D();
         if (attach) attach(GL_TEXTURE_2D, (GLeglImageOES)g_eglImage);

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "gl3stub.h"
+#include "lumokast_glstate.h"
 #include "lumokast_log.h"
 
 std::map<GLuint, std::unique_ptr<sfboInfo>> g_fboMap;
@@ -92,24 +93,126 @@ void initDrwProgram(sfboInfo* info) {
     info->m_textureLoc = glGetUniformLocation(info->m_program, "u_texture");
 }
 
-void drawTexture(sfboInfo* info) {
+// The copy's caps off; the last one exists on GLES 3 only.
+const GLenum kCopyCaps[] = {GL_SCISSOR_TEST,      GL_BLEND,     GL_DEPTH_TEST,
+                            GL_STENCIL_TEST,      GL_CULL_FACE, GL_SAMPLE_ALPHA_TO_COVERAGE,
+                            GL_RASTERIZER_DISCARD};
+const size_t kCopyCapsEs2 = sizeof(kCopyCaps) / sizeof(kCopyCaps[0]) - 1;
+
+// GLES 3: the copy draws with vertex array 0 and no sampler on unit 0, so the
+// game's vertex array and sampler are neither used nor changed.
+class ScopedEs3Copy {
+public:
+    explicit ScopedEs3Copy(bool es3) : mEs3(es3) {
+        if (!mEs3) return;
+        mVertexArray = qor::queryInt(GL_VERTEX_ARRAY_BINDING);
+        mSampler = qor::queryInt(GL_SAMPLER_BINDING);  // unit 0 is active
+        if (mVertexArray) glBindVertexArray(0);
+        if (mSampler) glBindSampler(0, 0);
+    }
+    ~ScopedEs3Copy() {
+        if (!mEs3) return;
+        if (mSampler) glBindSampler(0, (GLuint)mSampler);
+        if (mVertexArray) glBindVertexArray((GLuint)mVertexArray);
+    }
+
+private:
+    bool mEs3;
+    GLint mVertexArray = 0;
+    GLint mSampler = 0;
+};
+
+// The copy's position attribute on the quad in client memory; puts back the
+// attribute as the bound vertex array had it.
+class ScopedCopyAttrib {
+public:
+    ScopedCopyAttrib(GLuint loc, bool es3) : mLoc(loc), mEs3(es3) {
+        glGetVertexAttribiv(loc, GL_VERTEX_ATTRIB_ARRAY_ENABLED, &mEnabled);
+        glGetVertexAttribiv(loc, GL_VERTEX_ATTRIB_ARRAY_SIZE, &mSize);
+        glGetVertexAttribiv(loc, GL_VERTEX_ATTRIB_ARRAY_TYPE, &mType);
+        glGetVertexAttribiv(loc, GL_VERTEX_ATTRIB_ARRAY_NORMALIZED, &mNormalized);
+        glGetVertexAttribiv(loc, GL_VERTEX_ATTRIB_ARRAY_STRIDE, &mStride);
+        glGetVertexAttribiv(loc, GL_VERTEX_ATTRIB_ARRAY_BUFFER_BINDING, &mBuffer);
+        glGetVertexAttribPointerv(loc, GL_VERTEX_ATTRIB_ARRAY_POINTER, &mPointer);
+        qor::g_glStateQueries += 7;
+        if (mEs3) {
+            glGetVertexAttribiv(loc, GL_VERTEX_ATTRIB_ARRAY_INTEGER, &mInteger);
+            glGetVertexAttribiv(loc, GL_VERTEX_ATTRIB_ARRAY_DIVISOR, &mDivisor);
+            qor::g_glStateQueries += 2;
+            if (mDivisor) glVertexAttribDivisor(loc, 0);
+        }
+        glEnableVertexAttribArray(loc);
+        glVertexAttribPointer(loc, 3, GL_FLOAT, GL_FALSE, 0, kQuad);
+    }
+    ~ScopedCopyAttrib() {
+        // The pointer names an offset into the buffer bound at the call.
+        glBindBuffer(GL_ARRAY_BUFFER, (GLuint)mBuffer);
+        if (mInteger) {
+            glVertexAttribIPointer(mLoc, mSize, (GLenum)mType, mStride, mPointer);
+        } else {
+            glVertexAttribPointer(mLoc, mSize, (GLenum)mType, (GLboolean)mNormalized, mStride,
+                                  mPointer);
+        }
+        if (mDivisor) glVertexAttribDivisor(mLoc, (GLuint)mDivisor);
+        if (!mEnabled) glDisableVertexAttribArray(mLoc);
+    }
+
+private:
+    GLuint mLoc;
+    bool mEs3;
+    GLint mEnabled = 0, mSize = 4, mType = GL_FLOAT, mNormalized = 0, mStride = 0;
+    GLint mBuffer = 0, mInteger = 0, mDivisor = 0;
+    void* mPointer = nullptr;
+};
+
+// Rows of 565 pixels packed back to back, whatever the game's pixel store.
+class ScopedTightPacking {
+public:
+    ScopedTightPacking() {
+        for (size_t i = 0; i < kCount; ++i) {
+            mSaved[i] = qor::queryInt(kNames[i]);
+            if (mSaved[i] != kTight[i]) glPixelStorei(kNames[i], kTight[i]);
+        }
+    }
+    ~ScopedTightPacking() {
+        for (size_t i = 0; i < kCount; ++i)
+            if (mSaved[i] != kTight[i]) glPixelStorei(kNames[i], mSaved[i]);
+    }
+
+private:
+    static constexpr size_t kCount = 4;
+    static constexpr GLenum kNames[kCount] = {GL_PACK_ALIGNMENT, GL_PACK_ROW_LENGTH,
+                                              GL_PACK_SKIP_PIXELS, GL_PACK_SKIP_ROWS};
+    static constexpr GLint kTight[kCount] = {1, 0, 0, 0};
+    GLint mSaved[kCount];
+};
+
+void drawQuad(sfboInfo* info) {
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glUseProgram(info->m_program);
+    glUniformMatrix4fv(info->m_mvpLoc, 1, GL_FALSE, info->m_mvp);
+    glUniform1i(info->m_textureLoc, 0);
+    glDrawElements(GL_TRIANGLES, 6, GL_UNSIGNED_SHORT, kQuadIndices);
+}
+
+// Copies `texture` over the bound framebuffer; every piece of state the copy
+// needs is set for it and put back after it.
+void drawTexture(sfboInfo* info, GLuint texture) {
     if (info->m_program == 0) {
         initDrwProgram(info);
         if (info->m_program == 0) return;
     }
-    glViewport(0, 0, info->m_width, info->m_height);
-    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glGetIntegerv(GL_CURRENT_PROGRAM, &g_savedProgram);
-    glUseProgram(info->m_program);
-    glBindBuffer(GL_ARRAY_BUFFER, 0);
-    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
-    glUniformMatrix4fv(info->m_mvpLoc, 1, GL_FALSE, info->m_mvp);
-    glUniform1i(info->m_textureLoc, 0);
-    glEnableVertexAttribArray(info->m_positionLoc);
-    glVertexAttribPointer(info->m_positionLoc, 3, GL_FLOAT, GL_FALSE, 0, kQuad);
-    glDrawElements(GL_TRIANGLES, 6, GL_UNSIGNED_SHORT, kQuadIndices);
-    glUseProgram(g_savedProgram);
+    const bool es3 = qor::isEs3Context();
+    qor::ScopedCapsOff caps(kCopyCaps, es3 ? kCopyCapsEs2 + 1 : kCopyCapsEs2);
+    qor::ScopedCopyTarget target(info->m_width, info->m_height);
+    qor::ScopedTextureUnit0 unit(texture);
+    ScopedEs3Copy es3Copy(es3);
+    qor::ScopedBufferBinding array(GL_ARRAY_BUFFER, GL_ARRAY_BUFFER_BINDING, 0);
+    qor::ScopedBufferBinding elements(GL_ELEMENT_ARRAY_BUFFER, GL_ELEMENT_ARRAY_BUFFER_BINDING, 0);
+    ScopedCopyAttrib attrib((GLuint)info->m_positionLoc, es3);
+    g_savedProgram = qor::queryInt(GL_CURRENT_PROGRAM);
+    drawQuad(info);
+    glUseProgram((GLuint)g_savedProgram);
 }
 
 }  // namespace
@@ -140,6 +243,52 @@ void computeMvp(float ratioA, float ratioB, float mvp[16]) {
     }
 }
 
+namespace {
+
+// Builds the record's framebuffer: a 565 colour texture and a depth
+// renderbuffer. Every binding it makes is put back.
+GLenum buildFramebuffer(sfboInfo* info, jint width, jint height) {
+    const bool es3 = qor::isEs3Context();
+    GLint screenFbo = qor::queryInt(GL_FRAMEBUFFER_BINDING);
+    g_screenfbo = (GLuint)screenFbo;
+    GLint readFbo = es3 ? qor::queryInt(GL_READ_FRAMEBUFFER_BINDING) : screenFbo;
+    GLint screenRbo = qor::queryInt(GL_RENDERBUFFER_BINDING);
+    g_screenrbo = (GLuint)screenRbo;
+    // A game's unpack buffer would be read as the texture's contents.
+    GLint unpack = es3 ? qor::queryInt(GL_PIXEL_UNPACK_BUFFER_BINDING) : 0;
+    if (unpack) glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
+
+    glGenFramebuffers(1, &info->m_fbo);
+    glBindFramebuffer(GL_FRAMEBUFFER, info->m_fbo);
+    glGenTextures(1, &info->m_texture);
+    GLenum status = GL_FRAMEBUFFER_UNSUPPORTED;
+    {
+        qor::ScopedTextureUnit0 unit(info->m_texture);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, width, height, 0, GL_RGB, GL_UNSIGNED_SHORT_5_6_5,
+                     nullptr);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, info->m_texture,
+                               0);
+
+        glGenRenderbuffers(1, &info->m_rbo);
+        glBindRenderbuffer(GL_RENDERBUFFER, info->m_rbo);
+        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT16, width, height);
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER,
+                                  info->m_rbo);
+        status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
+    }
+    glBindFramebuffer(GL_FRAMEBUFFER, screenFbo);
+    if (readFbo != screenFbo) glBindFramebuffer(GL_READ_FRAMEBUFFER, (GLuint)readFbo);
+    glBindRenderbuffer(GL_RENDERBUFFER, screenRbo);
+    if (unpack) glBindBuffer(GL_PIXEL_UNPACK_BUFFER, (GLuint)unpack);
+    return status;
+}
+
+}  // namespace
+
 jint nativePrepareFbo(JNIEnv*, jobject, jint width, jint height, jfloat ratioA, jfloat ratioB) {
     GLint maxSize = 0;
     glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &maxSize);
@@ -148,37 +297,7 @@ jint nativePrepareFbo(JNIEnv*, jobject, jint width, jint height, jfloat ratioA, 
     if (width <= 0 || height <= 0) return -1;
 
     auto info = std::make_unique<sfboInfo>();  // zeroed
-
-    GLint screenFbo = 0, activeTexture = 0, screenRbo = 0;
-    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &screenFbo);
-    g_screenfbo = (GLuint)screenFbo;
-    glGetIntegerv(GL_ACTIVE_TEXTURE, &activeTexture);
-    glGetIntegerv(GL_RENDERBUFFER_BINDING, &screenRbo);
-    g_screenrbo = (GLuint)screenRbo;
-
-    glGenFramebuffers(1, &info->m_fbo);
-    glBindFramebuffer(GL_FRAMEBUFFER, info->m_fbo);
-    glActiveTexture(GL_TEXTURE0);
-
-    glGenTextures(1, &info->m_texture);
-    glBindTexture(GL_TEXTURE_2D, info->m_texture);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, width, height, 0, GL_RGB, GL_UNSIGNED_SHORT_5_6_5,
-                 nullptr);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, info->m_texture, 0);
-
-    glGenRenderbuffers(1, &info->m_rbo);
-    glBindRenderbuffer(GL_RENDERBUFFER, info->m_rbo);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT16, width, height);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, info->m_rbo);
-
-    GLenum status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
-    glActiveTexture(activeTexture);
-    glBindFramebuffer(GL_FRAMEBUFFER, screenFbo);
-    glBindRenderbuffer(GL_RENDERBUFFER, screenRbo);
+    GLenum status = buildFramebuffer(info.get(), width, height);
 
     computeMvp(ratioA, ratioB, info->m_mvp);
 
@@ -213,15 +332,13 @@ void nativeUnbineFbo(JNIEnv*, jobject, jint fbo, jint target) {
     sfboInfo* info = findFbo(fbo);
     if (info == nullptr) return;
     glBindFramebuffer(GL_FRAMEBUFFER, (GLuint)target);
-    glActiveTexture(GL_TEXTURE0);
-    glBindTexture(GL_TEXTURE_2D, info->m_texture);
     if ((GLuint)target == g_screenfbo) {
-        drawTexture(info);
+        drawTexture(info, info->m_texture);
         return;
     }
     sfboInfo* targetInfo = findFbo(target);
     if (targetInfo) {
-        drawTexture(targetInfo);
+        drawTexture(targetInfo, info->m_texture);
         glBindFramebuffer(GL_FRAMEBUFFER, g_screenfbo);
     }
 }
@@ -230,9 +347,7 @@ void nativeDrawTexture(JNIEnv*, jobject, jint fbo, jint texture) {
     sfboInfo* info = findFbo(fbo);
     if (info == nullptr) return;
     glBindFramebuffer(GL_FRAMEBUFFER, info->m_fbo);
-    glActiveTexture(GL_TEXTURE0);
-    glBindTexture(GL_TEXTURE_2D, (GLuint)texture);
-    drawTexture(info);
+    drawTexture(info, (GLuint)texture);
     glBindFramebuffer(GL_FRAMEBUFFER, g_screenfbo);
 }
 
@@ -278,9 +393,8 @@ void nativeInitES3(jint width, jint height) {
         g_isOpenglES3 = 1;
         g_pboSize = width * height * 2;
         glGenBuffers(1, &g_pbo);
-        glBindBuffer(GL_PIXEL_PACK_BUFFER, g_pbo);
+        qor::ScopedBufferBinding pack(GL_PIXEL_PACK_BUFFER, GL_PIXEL_PACK_BUFFER_BINDING, g_pbo);
         glBufferData(GL_PIXEL_PACK_BUFFER, g_pboSize, nullptr, GL_DYNAMIC_READ);
-        glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
     } else {
         g_isOpenglES3 = 0;
     }
@@ -297,24 +411,25 @@ void nativeReadPixels(JNIEnv*, jobject, jint width, jint height, jint fbo) {
                g_pboSize);
         return;
     }
-    GLint savedFbo = 0;
-    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &savedFbo);
-    glBindFramebuffer(GL_FRAMEBUFFER, (GLuint)fbo);
+    // Only the read framebuffer is used; the game's draw binding stays.
+    GLint savedRead = qor::queryInt(GL_READ_FRAMEBUFFER_BINDING);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, (GLuint)fbo);
     glReadBuffer(GL_COLOR_ATTACHMENT0);
-    glBindBuffer(GL_PIXEL_PACK_BUFFER, g_pbo);
-    glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_SHORT_5_6_5, nullptr);
-    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
-    glBindFramebuffer(GL_FRAMEBUFFER, savedFbo);
+    {
+        qor::ScopedBufferBinding pack(GL_PIXEL_PACK_BUFFER, GL_PIXEL_PACK_BUFFER_BINDING, g_pbo);
+        ScopedTightPacking packing;
+        glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_SHORT_5_6_5, nullptr);
+    }
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, (GLuint)savedRead);
 }
 
 void nativeCaptureFrameES3(const DirectBuffer& dst) {
     if (dst.address == nullptr) return;
     if (!directBufferFits(dst, g_pboSize)) return;
-    glBindBuffer(GL_PIXEL_PACK_BUFFER, g_pbo);
+    qor::ScopedBufferBinding pack(GL_PIXEL_PACK_BUFFER, GL_PIXEL_PACK_BUFFER_BINDING, g_pbo);
     void* mapped = glMapBufferRange(GL_PIXEL_PACK_BUFFER, 0, g_pboSize, GL_MAP_READ_BIT);
     if (mapped) {
         memcpy(dst.address, mapped, g_pboSize);
         glUnmapBuffer(GL_PIXEL_PACK_BUFFER);
     }
-    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
 }
