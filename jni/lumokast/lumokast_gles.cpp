@@ -47,6 +47,7 @@ sfboInfo* findFbo(jint fbo) {
 }
 
 void deleteFbo(sfboInfo* info) {
+    if (info->m_program) glDeleteProgram(info->m_program);
     glDeleteFramebuffers(1, &info->m_fbo);
     glDeleteTextures(1, &info->m_texture);
     glDeleteRenderbuffers(1, &info->m_rbo);
@@ -70,24 +71,32 @@ void loadProgram(const char* vertexSource, const char* fragmentSource, GLuint* o
     GLuint vertex = 0, fragment = 0;
     loadShader(GL_VERTEX_SHADER, vertexSource, &vertex);
     loadShader(GL_FRAGMENT_SHADER, fragmentSource, &fragment);
-    GLuint program = glCreateProgram();
-    if (program == 0) return;
-    glAttachShader(program, vertex);
-    glAttachShader(program, fragment);
-    glLinkProgram(program);
-    GLint linked = GL_FALSE;
-    glGetProgramiv(program, GL_LINK_STATUS, &linked);
-    if (linked) {
-        glDeleteShader(vertex);
-        glDeleteShader(fragment);
-        *out = program;
-    } else {
-        glDeleteProgram(program);
+    GLuint program = vertex && fragment ? glCreateProgram() : 0;
+    if (program != 0) {
+        glAttachShader(program, vertex);
+        glAttachShader(program, fragment);
+        glLinkProgram(program);
+        GLint linked = GL_FALSE;
+        glGetProgramiv(program, GL_LINK_STATUS, &linked);
+        if (linked) {
+            *out = program;
+        } else {
+            glDeleteProgram(program);
+        }
     }
+    // Attached shaders go with the program; the others go now.
+    if (vertex) glDeleteShader(vertex);
+    if (fragment) glDeleteShader(fragment);
 }
 
 void initDrwProgram(sfboInfo* info) {
     loadProgram(kVertexShader, kFragmentShader, &info->m_program);
+    if (info->m_program == 0) {
+        // Built once per record: a failure is not retried every frame.
+        info->m_programFailed = true;
+        LKLOGE("the copy's program could not be built");
+        return;
+    }
     info->m_positionLoc = glGetAttribLocation(info->m_program, "a_position");
     info->m_mvpLoc = glGetUniformLocation(info->m_program, "um4MVP");
     info->m_textureLoc = glGetUniformLocation(info->m_program, "u_texture");
@@ -199,6 +208,7 @@ void drawQuad(sfboInfo* info) {
 // needs is set for it and put back after it.
 void drawTexture(sfboInfo* info, GLuint texture) {
     if (info->m_program == 0) {
+        if (info->m_programFailed) return;
         initDrwProgram(info);
         if (info->m_program == 0) return;
     }
@@ -384,29 +394,38 @@ void nativeDeleteFbo(JNIEnv*, jobject, jint fbo) {
 void nativeDeleteAllFbo(JNIEnv*, jobject) {
     for (auto& entry : g_fboMap) deleteFbo(entry.second.get());
     g_fboMap.clear();
+    // The capture is over: the next read makes the pixel-pack buffer anew.
+    if (g_pbo != 0) {
+        glDeleteBuffers(1, &g_pbo);
+        g_pbo = 0;
+        g_pboSize = 0;
+    }
 }
 
 void nativeInitES3(jint width, jint height) {
-    if (g_es3Checked) return;
-    const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
-    if (version && strstr(version, "OpenGL ES 3.") && gl3stubInit()) {
-        g_isOpenglES3 = 1;
-        g_pboSize = width * height * 2;
-        glGenBuffers(1, &g_pbo);
-        qor::ScopedBufferBinding pack(GL_PIXEL_PACK_BUFFER, GL_PIXEL_PACK_BUFFER_BINDING, g_pbo);
-        glBufferData(GL_PIXEL_PACK_BUFFER, g_pboSize, nullptr, GL_DYNAMIC_READ);
-    } else {
-        g_isOpenglES3 = 0;
+    if (!g_es3Checked) {
+        const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+        g_isOpenglES3 = version && strstr(version, "OpenGL ES 3.") && gl3stubInit() ? 1 : 0;
+        g_es3Checked = 1;
+        LKLOGD("g_isOpenglES3: %d", g_isOpenglES3);
     }
-    g_es3Checked = 1;
-    LKLOGD("g_isOpenglES3: %d", g_isOpenglES3);
+    // The first read with pixels fixes the size; an empty one fixes nothing.
+    if (!g_isOpenglES3 || g_pbo != 0 || width <= 0 || height <= 0) return;
+    g_pboSize = width * height * 2;
+    glGenBuffers(1, &g_pbo);
+    qor::ScopedBufferBinding pack(GL_PIXEL_PACK_BUFFER, GL_PIXEL_PACK_BUFFER_BINDING, g_pbo);
+    glBufferData(GL_PIXEL_PACK_BUFFER, g_pboSize, nullptr, GL_DYNAMIC_READ);
 }
 
 void nativeReadPixels(JNIEnv*, jobject, jint width, jint height, jint fbo) {
     nativeInitES3(width, height);
     if (!g_isOpenglES3) return;
+    if (width <= 0 || height <= 0) {
+        LKLOGD("readPixels %dx%d refused: no pixels", width, height);
+        return;
+    }
     // The PBO holds only the first size; a larger read would overflow it.
-    if ((int64_t)width * height * 2 > g_pboSize || width < 0 || height < 0) {
+    if ((int64_t)width * height * 2 > g_pboSize) {
         LKLOGD("readPixels %dx%d larger than the pixel-pack buffer (%d bytes)", width, height,
                g_pboSize);
         return;
@@ -424,7 +443,7 @@ void nativeReadPixels(JNIEnv*, jobject, jint width, jint height, jint fbo) {
 }
 
 void nativeCaptureFrameES3(const DirectBuffer& dst) {
-    if (dst.address == nullptr) return;
+    if (dst.address == nullptr || g_pbo == 0) return;
     if (!directBufferFits(dst, g_pboSize)) return;
     qor::ScopedBufferBinding pack(GL_PIXEL_PACK_BUFFER, GL_PIXEL_PACK_BUFFER_BINDING, g_pbo);
     void* mapped = glMapBufferRange(GL_PIXEL_PACK_BUFFER, 0, g_pboSize, GL_MAP_READ_BIT);

@@ -25,6 +25,7 @@ struct sfboInfo {
     int32_t m_height;
     float m_ratioA;
     float m_ratioB;
+    bool m_programFailed;
 };
 
 // The FBO records by framebuffer name.
