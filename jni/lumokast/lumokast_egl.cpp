@@ -34,6 +34,10 @@ sp<GraphicBuffer> g_graphicBuffer;
 EGLImageKHR g_eglImage = EGL_NO_IMAGE_KHR;
 int g_capturerReady = 0;
 uint8_t g_rebindRequested = 0;
+// Where the ready capturer's image is attached, to see when that is gone.
+static EGLContext g_capturerContext = EGL_NO_CONTEXT;
+static GLuint g_capturerTexture = 0;
+static const char* g_capturerTextureGone = nullptr;  // why, once known
 uint8_t g_swapToggle = 0;
 
 // Opened on first use and never closed: the shims are called up to the
@@ -98,6 +102,32 @@ EGLBoolean nativeSwapBuffers(void) {
 }
 
 }  // extern "C"
+
+EGLContext lumokastCurrentContext() {
+    auto f = eglFunction<PFNEGLGETCURRENTCONTEXTPROC>("eglGetCurrentContext");
+    return f ? f() : EGL_NO_CONTEXT;
+}
+
+void capturerTextureGone(GLuint texture, const char* why) {
+    if (g_capturerReady && texture == g_capturerTexture) g_capturerTextureGone = why;
+}
+
+// Why the ready capturer cannot capture any more, or null.
+static const char* capturerStaleReason() {
+    if (g_capturerTextureGone) return g_capturerTextureGone;
+    if (lumokastCurrentContext() != g_capturerContext) return "its context is gone";
+    if (!glIsTexture(g_capturerTexture)) return "its texture is gone";
+    return nullptr;
+}
+
+// Drops a stale capturer so that the next capture makes it anew; logged once
+// (the next capture makes a fresh one or fails with its own log line).
+static void dropStaleCapturer() {
+    const char* reason = capturerStaleReason();
+    if (reason == nullptr) return;
+    LKLOGD("capturer stale (%s): made anew", reason);
+    nativeStopCapturer(nullptr, nullptr);
+}
 
 static PFNGLEGLIMAGETARGETTEXTURE2DOESPROC imageTargetTexture2D() {
     static PFNGLEGLIMAGETARGETTEXTURE2DOESPROC fn = nullptr;
@@ -173,6 +203,9 @@ void nativeInitCapturer(JNIEnv*, jobject, jint width, jint height, jint texture,
     GLenum glError = glGetError();
     if (eglError == EGL_SUCCESS && glError == GL_NO_ERROR) {
         g_capturerReady = 1;
+        g_capturerContext = lumokastCurrentContext();
+        g_capturerTexture = (GLuint)texture;
+        g_capturerTextureGone = nullptr;
         return;
     }
     if (eglError != EGL_SUCCESS) {
@@ -184,6 +217,7 @@ void nativeInitCapturer(JNIEnv*, jobject, jint width, jint height, jint texture,
 
 void captureFrameInto(jint width, jint height, jint texture, jboolean writeLock,
                       const DirectBuffer& dst) {
+    if (g_capturerReady) dropStaleCapturer();
     if (!g_capturerReady) {
         nativeInitCapturer(nullptr, nullptr, width, height, texture, writeLock);
     } else if (g_rebindRequested) {
@@ -191,6 +225,7 @@ void captureFrameInto(jint width, jint height, jint texture, jboolean writeLock,
         glBindTexture(GL_TEXTURE_2D, texture);
         PFNGLEGLIMAGETARGETTEXTURE2DOESPROC attach = imageTargetTexture2D();
         if (attach) attach(GL_TEXTURE_2D, (GLeglImageOES)g_eglImage);
+        g_capturerTexture = (GLuint)texture;
     }
     if (!g_capturerReady) return;
 
@@ -233,4 +268,5 @@ void nativeStopCapturer(JNIEnv*, jobject) {
     g_graphicBuffer.clear();
     LKLOGD("eglDestroyImageKHR successful");
     g_capturerReady = 0;
+    g_capturerTextureGone = nullptr;
 }

@@ -18,6 +18,7 @@ int g_es3Checked = 0;
 int g_isOpenglES3 = 0;
 GLuint g_pbo = 0;
 int32_t g_pboSize = 0;
+static EGLContext g_pboContext = EGL_NO_CONTEXT;
 
 namespace {
 
@@ -46,7 +47,32 @@ sfboInfo* findFbo(jint fbo) {
     return it == g_fboMap.end() ? nullptr : it->second.get();
 }
 
+// True when the record's framebuffer is still the one the kit made: same
+// context, and the name still holds the record's texture and depth buffer.
+bool ownsFramebuffer(const sfboInfo* info) {
+    if (info->m_context != lumokastCurrentContext() || !glIsFramebuffer(info->m_fbo)) return false;
+    const bool es3 = qor::isEs3Context();
+    const GLenum target = es3 ? GL_READ_FRAMEBUFFER : GL_FRAMEBUFFER;
+    GLint saved = qor::queryInt(es3 ? GL_READ_FRAMEBUFFER_BINDING : GL_FRAMEBUFFER_BINDING);
+    glBindFramebuffer(target, info->m_fbo);
+    GLint color = 0, depth = 0;
+    glGetFramebufferAttachmentParameteriv(target, GL_COLOR_ATTACHMENT0,
+                                          GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME, &color);
+    glGetFramebufferAttachmentParameteriv(target, GL_DEPTH_ATTACHMENT,
+                                          GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME, &depth);
+    glBindFramebuffer(target, (GLuint)saved);
+    return (GLuint)color == info->m_texture && (GLuint)depth == info->m_rbo;
+}
+
+// Deletes the record's GL objects, unless the names are not the kit's any
+// more (a lost context, or a framebuffer deleted behind its back).
 void deleteFbo(sfboInfo* info) {
+    if (!ownsFramebuffer(info)) {
+        LKLOGD("fbo %u is not ours any more: its names are left alone", info->m_fbo);
+        capturerTextureGone(info->m_texture, "its FBO or context is gone");
+        return;
+    }
+    capturerTextureGone(info->m_texture, "its FBO was deleted");
     if (info->m_program) glDeleteProgram(info->m_program);
     glDeleteFramebuffers(1, &info->m_fbo);
     glDeleteTextures(1, &info->m_texture);
@@ -307,6 +333,7 @@ jint nativePrepareFbo(JNIEnv*, jobject, jint width, jint height, jfloat ratioA, 
     if (width <= 0 || height <= 0) return -1;
 
     auto info = std::make_unique<sfboInfo>();  // zeroed
+    info->m_context = lumokastCurrentContext();
     GLenum status = buildFramebuffer(info.get(), width, height);
 
     computeMvp(ratioA, ratioB, info->m_mvp);
@@ -325,6 +352,10 @@ jint nativePrepareFbo(JNIEnv*, jobject, jint width, jint height, jfloat ratioA, 
         // GL handed out the name again, so the framebuffer of the old record
         // was deleted behind our back: the new one takes its place.
         LKLOGD("replacing stale record of fbo %u", name);
+        // Its program is the kit's while its context lives; the other names
+        // may be the game's by now.
+        if (record->m_program && record->m_context == info->m_context)
+            glDeleteProgram(record->m_program);
     }
     record = std::move(info);
     LKLOGD(" nativePrepareFbo fboInfo->m_fbo ======%d", name);
@@ -391,15 +422,29 @@ void nativeDeleteFbo(JNIEnv*, jobject, jint fbo) {
     g_fboMap.erase(it);
 }
 
+namespace {
+
+// True while the pixel-pack buffer is the one the kit made: same context, and
+// the name still holds a buffer of its size and usage.
+bool pboStillOurs() {
+    if (g_pboContext != lumokastCurrentContext() || !glIsBuffer(g_pbo)) return false;
+    qor::ScopedBufferBinding pack(GL_PIXEL_PACK_BUFFER, GL_PIXEL_PACK_BUFFER_BINDING, g_pbo);
+    GLint size = 0, usage = 0;
+    glGetBufferParameteriv(GL_PIXEL_PACK_BUFFER, GL_BUFFER_SIZE, &size);
+    glGetBufferParameteriv(GL_PIXEL_PACK_BUFFER, GL_BUFFER_USAGE, &usage);
+    qor::g_glStateQueries += 3;
+    return size == g_pboSize && usage == GL_DYNAMIC_READ;
+}
+
+}  // namespace
+
 void nativeDeleteAllFbo(JNIEnv*, jobject) {
     for (auto& entry : g_fboMap) deleteFbo(entry.second.get());
     g_fboMap.clear();
     // The capture is over: the next read makes the pixel-pack buffer anew.
-    if (g_pbo != 0) {
-        glDeleteBuffers(1, &g_pbo);
-        g_pbo = 0;
-        g_pboSize = 0;
-    }
+    if (g_pbo != 0 && pboStillOurs()) glDeleteBuffers(1, &g_pbo);
+    g_pbo = 0;
+    g_pboSize = 0;
 }
 
 void nativeInitES3(jint width, jint height) {
@@ -412,6 +457,7 @@ void nativeInitES3(jint width, jint height) {
     // The first read with pixels fixes the size; an empty one fixes nothing.
     if (!g_isOpenglES3 || g_pbo != 0 || width <= 0 || height <= 0) return;
     g_pboSize = width * height * 2;
+    g_pboContext = lumokastCurrentContext();
     glGenBuffers(1, &g_pbo);
     qor::ScopedBufferBinding pack(GL_PIXEL_PACK_BUFFER, GL_PIXEL_PACK_BUFFER_BINDING, g_pbo);
     glBufferData(GL_PIXEL_PACK_BUFFER, g_pboSize, nullptr, GL_DYNAMIC_READ);
@@ -423,6 +469,13 @@ void nativeReadPixels(JNIEnv*, jobject, jint width, jint height, jint fbo) {
     if (width <= 0 || height <= 0) {
         LKLOGD("readPixels %dx%d refused: no pixels", width, height);
         return;
+    }
+    if (g_pbo != 0 && !pboStillOurs()) {
+        // Its context is gone, and the name with it: never deleted here.
+        LKLOGD("pixel-pack buffer of a lost context: made anew");
+        g_pbo = 0;
+        g_pboSize = 0;
+        nativeInitES3(width, height);
     }
     // The PBO holds only the first size; a larger read would overflow it.
     if ((int64_t)width * height * 2 > g_pboSize) {
@@ -444,6 +497,7 @@ void nativeReadPixels(JNIEnv*, jobject, jint width, jint height, jint fbo) {
 
 void nativeCaptureFrameES3(const DirectBuffer& dst) {
     if (dst.address == nullptr || g_pbo == 0) return;
+    if (g_pboContext != lumokastCurrentContext()) return;  // read again first
     if (!directBufferFits(dst, g_pboSize)) return;
     qor::ScopedBufferBinding pack(GL_PIXEL_PACK_BUFFER, GL_PIXEL_PACK_BUFFER_BINDING, g_pbo);
     void* mapped = glMapBufferRange(GL_PIXEL_PACK_BUFFER, 0, g_pboSize, GL_MAP_READ_BIT);

@@ -26,6 +26,7 @@ struct sfboInfo {
     float m_ratioA;
     float m_ratioB;
     bool m_programFailed;
+    EGLContext m_context;  // where the names live
 };
 
 // The FBO records by framebuffer name.

@@ -33,6 +33,8 @@ struct OesFramebuffer {
     PFNGLRENDERBUFFERSTORAGEOESPROC renderbufferStorage;
     PFNGLFRAMEBUFFERRENDERBUFFEROESPROC framebufferRenderbuffer;
     PFNGLCHECKFRAMEBUFFERSTATUSOESPROC checkFramebufferStatus;
+    PFNGLISFRAMEBUFFEROESPROC isFramebuffer;
+    PFNGLGETFRAMEBUFFERATTACHMENTPARAMETERIVOESPROC getAttachmentParameter;
     bool ok;
 };
 
@@ -58,6 +60,8 @@ bool oesReady() {
     lookUp(&gOes.renderbufferStorage, "glRenderbufferStorageOES");
     lookUp(&gOes.framebufferRenderbuffer, "glFramebufferRenderbufferOES");
     lookUp(&gOes.checkFramebufferStatus, "glCheckFramebufferStatusOES");
+    lookUp(&gOes.isFramebuffer, "glIsFramebufferOES");
+    lookUp(&gOes.getAttachmentParameter, "glGetFramebufferAttachmentParameterivOES");
     return gOes.ok;
 }
 
@@ -66,7 +70,31 @@ sfboInfoOES* findFbo(jint fbo) {
     return it == g_fboMapOES.end() ? nullptr : it->second.get();
 }
 
+// True when the record's framebuffer is still the one the kit made: same
+// context, and the name still holds the record's texture and depth buffer.
+bool ownsFramebufferOES(const sfboInfoOES* info) {
+    if (info->m_context != lumokastCurrentContext() || !gOes.isFramebuffer(info->m_fbo))
+        return false;
+    GLint saved = qor::queryInt(GL_FRAMEBUFFER_BINDING_OES);
+    gOes.bindFramebuffer(GL_FRAMEBUFFER_OES, info->m_fbo);
+    GLint color = 0, depth = 0;
+    gOes.getAttachmentParameter(GL_FRAMEBUFFER_OES, GL_COLOR_ATTACHMENT0_OES,
+                                GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME_OES, &color);
+    gOes.getAttachmentParameter(GL_FRAMEBUFFER_OES, GL_DEPTH_ATTACHMENT_OES,
+                                GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME_OES, &depth);
+    gOes.bindFramebuffer(GL_FRAMEBUFFER_OES, (GLuint)saved);
+    return (GLuint)color == info->m_texture && (GLuint)depth == info->m_rbo;
+}
+
+// Deletes the record's GL objects, unless the names are not the kit's any
+// more (a lost context, or a framebuffer deleted behind its back).
 void deleteFboOES(sfboInfoOES* info) {
+    if (!ownsFramebufferOES(info)) {
+        LKLOGD("fbo %u is not ours any more: its names are left alone", info->m_fbo);
+        capturerTextureGone(info->m_texture, "its FBO or context is gone");
+        return;
+    }
+    capturerTextureGone(info->m_texture, "its FBO was deleted");
     gOes.deleteFramebuffers(1, &info->m_fbo);
     glDeleteTextures(1, &info->m_texture);
     gOes.deleteRenderbuffers(1, &info->m_rbo);
@@ -292,6 +320,7 @@ jint nativePrepareFboOES(JNIEnv*, jobject, jint width, jint height, jfloat ratio
     }
 
     auto info = std::make_unique<sfboInfoOES>();  // zeroed
+    info->m_context = lumokastCurrentContext();
 
     GLenum status = buildFramebufferOES(info.get(), width, height);
 

@@ -241,4 +241,25 @@ TEST_F(MessyGameOes, TheGameDrawsWithItsOwnArraysAfterEveryCall) {
     EXPECT_EQ(0, wrong) << "first pixel " << std::hex << screen[0];
 }
 
+// After the context is destroyed and made again, the game's objects take the
+// kit's old names: deleteAllFboOES leaves them alone.
+TEST(LostContextOes, DeleteAllLeavesTheNewContextsNamesAlone) {
+    HeadlessGl gl;
+    ASSERT_TRUE(gl.create(1));
+    makeScreenFbo(1, kSize, kSize);
+    jint fbo = nativePrepareFboOES(nullptr, nullptr, kSize, kSize, 1, 1);
+    ASSERT_GT(fbo, 0);
+    gl.destroy();
+    ASSERT_TRUE(gl.create(1));
+    host::logClear();
+    makeScreenFbo(1, kSize, kSize);  // the game's framebuffer and renderbuffer
+    GLuint textures[4];
+    glGenTextures(4, textures);
+    for (GLuint t : textures) glBindTexture(GL_TEXTURE_2D, t);
+    nativeDeleteAllFboOES(nullptr, nullptr);
+    EXPECT_EQ(1, logLinesContaining("is not ours any more"));
+    for (GLuint t : textures) EXPECT_TRUE(glIsTexture(t)) << t;
+    EXPECT_EQ((GLenum)GL_NO_ERROR, glGetError());
+}
+
 }  // namespace
