@@ -112,6 +112,19 @@ void capturerTextureGone(GLuint texture, const char* why) {
     if (g_capturerReady && texture == g_capturerTexture) g_capturerTextureGone = why;
 }
 
+// Copies w x h RGB565 pixels out of rows `stride` pixels apart (gralloc pads
+// rows) into tightly packed rows.
+static void copyRows(void* dst, const void* src, int width, int height, int stride) {
+    const size_t row = (size_t)width * 2;
+    if (stride == width) {
+        memcpy(dst, src, row * height);
+        return;
+    }
+    const uint8_t* in = static_cast<const uint8_t*>(src);
+    uint8_t* out = static_cast<uint8_t*>(dst);
+    for (int y = 0; y < height; ++y) memcpy(out + row * y, in + (size_t)stride * 2 * y, row);
+}
+
 // Why the ready capturer cannot capture any more, or null.
 static const char* capturerStaleReason() {
     if (g_capturerTextureGone) return g_capturerTextureGone;
@@ -233,7 +246,9 @@ void captureFrameInto(jint width, jint height, jint texture, jboolean writeLock,
     int64_t bytes = (int64_t)width * height * 2;
     // The copy is one block from the start of the buffer: it must fit both.
     int64_t available = (int64_t)g_graphicBuffer->getStride() * g_graphicBuffer->getHeight() * 2;
-    if (width < 0 || height < 0 || bytes > available) {
+    // Rows are copied one stride apart: the frame must fit its rows too.
+    if (width < 0 || height < 0 || bytes > available || width > (int)g_graphicBuffer->getStride() ||
+        height > (int)g_graphicBuffer->getHeight()) {
         LKLOGD("frame %dx%d larger than the GraphicBuffer (%lld bytes)", width, height,
                (long long)available);
         return;
@@ -247,7 +262,7 @@ void captureFrameInto(jint width, jint height, jint texture, jboolean writeLock,
         LKLOGD("GraphicBuffer lock failed");
         return;
     }
-    memcpy(dst.address, pixels, bytes);
+    copyRows(dst.address, pixels, width, height, (int)g_graphicBuffer->getStride());
     g_graphicBuffer->unlock();
 }
 

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <host/device_profile.h>
 #include <host/graphic_buffer_backing.h>
 #include <utils/Log.h>
 
@@ -14,7 +15,15 @@ namespace android {
 
 namespace {
 const uint32_t kStoreMagic = 0x47427566;  // 'GBuf'
+
+// The row stride in pixels: the width rounded up to the profile's
+// "gralloc.stride.align" (1 when absent), as a phone's gralloc pads rows.
+uint32_t strideFor(uint32_t width) {
+    long align = atol(host::currentDeviceProfile()->get("gralloc.stride.align", "1").c_str());
+    if (align <= 1) return width;
+    return (uint32_t)((width + align - 1) / align * align);
 }
+}  // namespace
 
 struct GraphicBuffer::Store {
     native_handle_t handle;  // first: the native handle points here
@@ -54,7 +63,7 @@ GraphicBuffer::GraphicBuffer(uint32_t width, uint32_t height, PixelFormat format
     mBuffer.common.decRef = nativeBufferDecRef;
     mBuffer.width = width;
     mBuffer.height = height;
-    mBuffer.stride = width;
+    mBuffer.stride = (int)strideFor(width);
     mBuffer.format = format;
     mBuffer.usage = usage;
 
@@ -67,7 +76,7 @@ GraphicBuffer::GraphicBuffer(uint32_t width, uint32_t height, PixelFormat format
     mStore = new Store();
     mStore->handle.version = sizeof(native_handle_t);
     mStore->magic = kStoreMagic;
-    mStore->size = (size_t)width * height * bpp;
+    mStore->size = (size_t)mBuffer.stride * height * bpp;
     mStore->bits = static_cast<uint8_t*>(calloc(1, mStore->size));
     mStore->backing = nullptr;
     mStore->lockedUsage = 0;

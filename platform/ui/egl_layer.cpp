@@ -125,7 +125,7 @@ public:
                    GLuint texture, const PixelLayout& layout)
         : mBuffer(buffer), mContext(context), mClientVersion(clientVersion),
           mTexture(texture), mFbo(0), mLayout(layout), mWidth(buffer->width),
-          mHeight(buffer->height) {}
+          mHeight(buffer->height), mBpp((int)android::bytesPerPixel(buffer->format)) {}
 
     int onLock(uint32_t usage, void* pixels, int stride) override {
         if ((usage & (android::GraphicBuffer::USAGE_SW_READ_MASK |
@@ -158,6 +158,13 @@ public:
         glPixelStorei(GL_PACK_ALIGNMENT, mLayout.align);
         if (stride == mWidth || es3) {
             glReadPixels(0, 0, mWidth, mHeight, mLayout.format, mLayout.type, pixels);
+        } else {
+            // GLES 1/2 have no row length: a padded stride is read row by row.
+            uint8_t* rows = static_cast<uint8_t*>(pixels);
+            for (int y = 0; y < mHeight; ++y) {
+                glReadPixels(0, y, mWidth, 1, mLayout.format, mLayout.type,
+                             rows + (size_t)y * stride * mBpp);
+            }
         }
         glPixelStorei(GL_PACK_ALIGNMENT, savedAlign);
         if (es3) {
@@ -209,6 +216,14 @@ public:
         } else if (data) {
             glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, mWidth, mHeight, mLayout.format, mLayout.type,
                             data);
+        }
+        if (data == nullptr && pixels != nullptr) {
+            // GLES 1/2 have no row length: a padded stride is sent row by row.
+            const uint8_t* rows = static_cast<const uint8_t*>(pixels);
+            for (int y = 0; y < mHeight; ++y) {
+                glTexSubImage2D(GL_TEXTURE_2D, 0, 0, y, mWidth, 1, mLayout.format, mLayout.type,
+                                rows + (size_t)y * stride * mBpp);
+            }
         }
         glBindTexture(GL_TEXTURE_2D, savedTexture);
         glPixelStorei(GL_UNPACK_ALIGNMENT, savedAlign);
@@ -283,6 +298,7 @@ private:
     PixelLayout mLayout;
     int mWidth;
     int mHeight;
+    int mBpp;
 };
 
 std::mutex gImagesLock;
