@@ -23,10 +23,12 @@ using android::sp;
 #endif
 
 namespace {
-const uint32_t kCreateUsageWrite = 0x130;  // HW_TEXTURE | SW_WRITE_OFTEN
-const uint32_t kCreateUsageRead = 0x103;   // HW_TEXTURE | SW_READ_OFTEN
-const uint32_t kLockUsageWrite = 0x30;     // SW_WRITE_OFTEN
-const uint32_t kLockUsageRead = 0x03;      // SW_READ_OFTEN
+// The game renders into the buffer (through its texture's FBO) and the CPU
+// reads it: render and texture bits plus read-often; writeLock adds
+// write-often for a CPU write path.
+const uint32_t kCreateUsageRead = 0x303;  // HW_RENDER | HW_TEXTURE | SW_READ_OFTEN
+const uint32_t kCreateUsageWrite = kCreateUsageRead | 0x30;  // ... | SW_WRITE_OFTEN
+const uint32_t kLockUsageRead = 0x03;                        // SW_READ_OFTEN
 const EGLint kImageAttribs[] = {EGL_IMAGE_PRESERVED_KHR, EGL_TRUE, EGL_NONE, EGL_NONE};
 }  // namespace
 
@@ -254,11 +256,9 @@ void captureFrameInto(jint width, jint height, jint texture, jboolean writeLock,
         return;
     }
     if (!directBufferFits(dst, bytes)) return;
-    bool write = (writeLock & 0xFF) != 0;
+    // A capture reads: a read lock whatever writeLock says.
     void* pixels = nullptr;
-    if (g_graphicBuffer->lock(write ? kLockUsageWrite : kLockUsageRead, &pixels) !=
-            android::NO_ERROR ||
-        pixels == nullptr) {
+    if (g_graphicBuffer->lock(kLockUsageRead, &pixels) != android::NO_ERROR || pixels == nullptr) {
         LKLOGD("GraphicBuffer lock failed");
         return;
     }

@@ -111,8 +111,12 @@ status_t GraphicBuffer::lock(uint32_t usage, void** vaddr) {
         ALOGE("lock: already locked");
         return INVALID_OPERATION;
     }
+    // As gralloc may: CPU reads the buffer was not created for see the
+    // memory as it is, never the GPU's pixels.
+    uint32_t allowed = usage;
+    if ((mBuffer.usage & USAGE_SW_READ_MASK) == 0) allowed &= ~(uint32_t)USAGE_SW_READ_MASK;
     if (mStore->backing) {
-        int err = mStore->backing->onLock(usage, mStore->bits, mBuffer.stride);
+        int err = mStore->backing->onLock(allowed, mStore->bits, mBuffer.stride);
         if (err < 0) return err;
     }
     mStore->locked = true;

@@ -128,10 +128,9 @@ public:
           mHeight(buffer->height), mBpp((int)android::bytesPerPixel(buffer->format)) {}
 
     int onLock(uint32_t usage, void* pixels, int stride) override {
-        if ((usage & (android::GraphicBuffer::USAGE_SW_READ_MASK |
-                      android::GraphicBuffer::USAGE_SW_WRITE_MASK)) == 0) {
-            return 0;
-        }
+        // A write-only lock sees whatever the memory held, as on a phone: only
+        // a read lock brings the texture's pixels to the CPU.
+        if ((usage & android::GraphicBuffer::USAGE_SW_READ_MASK) == 0) return 0;
         if (mesa().getCurrentContext() != mContext) {
             ALOGE("lock: the context of the buffer's image is not current on this thread");
             return android::INVALID_OPERATION;
