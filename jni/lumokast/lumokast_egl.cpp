@@ -114,6 +114,56 @@ void capturerTextureGone(GLuint texture, const char* why) {
     if (g_capturerReady && texture == g_capturerTexture) g_capturerTextureGone = why;
 }
 
+// True when the space-separated `list` holds `name` as a whole token.
+static bool hasToken(const char* list, const char* name) {
+    const size_t n = strlen(name);
+    for (const char* p = list; (p = strstr(p, name)) != nullptr; p += n) {
+        if ((p == list || p[-1] == ' ') && (p[n] == ' ' || p[n] == '\0')) return true;
+    }
+    return false;
+}
+
+struct FenceSync {
+    PFNEGLCREATESYNCKHRPROC create;
+    PFNEGLCLIENTWAITSYNCKHRPROC wait;
+    PFNEGLDESTROYSYNCKHRPROC destroy;
+};
+
+// The fence functions where the display offers EGL_KHR_fence_sync (looked up
+// once; null members otherwise).
+static const FenceSync& fenceSync(EGLDisplay display) {
+    static FenceSync fence = [display] {
+        FenceSync f = {nullptr, nullptr, nullptr};
+        auto query = eglFunction<PFNEGLQUERYSTRINGPROC>("eglQueryString");
+        const char* extensions = query ? query(display, EGL_EXTENSIONS) : nullptr;
+        if (extensions && hasToken(extensions, "EGL_KHR_fence_sync")) {
+            f.create = (PFNEGLCREATESYNCKHRPROC)lumokastGetProcAddress("eglCreateSyncKHR");
+            f.wait = (PFNEGLCLIENTWAITSYNCKHRPROC)lumokastGetProcAddress("eglClientWaitSyncKHR");
+            f.destroy = (PFNEGLDESTROYSYNCKHRPROC)lumokastGetProcAddress("eglDestroySyncKHR");
+        }
+        LKLOGD("GPU sync before the lock: %s",
+               f.create && f.wait && f.destroy ? "EGL fence" : "glFinish");
+        return f;
+    }();
+    return fence;
+}
+
+// The CPU must see the frame the GPU was asked to render, not a partial or
+// previous one: a waited EGL fence, or glFinish where there is none.
+static void syncGpuBeforeLock() {
+    EGLDisplay display = eglGetCurrentDisplay();
+    const FenceSync& f = fenceSync(display);
+    if (f.create && f.wait && f.destroy) {
+        EGLSyncKHR sync = f.create(display, EGL_SYNC_FENCE_KHR, nullptr);
+        if (sync != EGL_NO_SYNC_KHR) {
+            f.wait(display, sync, EGL_SYNC_FLUSH_COMMANDS_BIT_KHR, EGL_FOREVER_KHR);
+            f.destroy(display, sync);
+            return;
+        }
+    }
+    glFinish();
+}
+
 // Copies w x h RGB565 pixels out of rows `stride` pixels apart (gralloc pads
 // rows) into tightly packed rows.
 static void copyRows(void* dst, const void* src, int width, int height, int stride) {
@@ -256,6 +306,7 @@ void captureFrameInto(jint width, jint height, jint texture, jboolean writeLock,
         return;
     }
     if (!directBufferFits(dst, bytes)) return;
+    syncGpuBeforeLock();
     // A capture reads: a read lock whatever writeLock says.
     void* pixels = nullptr;
     if (g_graphicBuffer->lock(kLockUsageRead, &pixels) != android::NO_ERROR || pixels == nullptr) {
