@@ -3,26 +3,31 @@
 // chose and remembers the one that was bound.
 #include <GLES2/gl2.h>
 
+#include <atomic>
+
 #define UNITY_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
-// Plain aligned words: the scripts set them before issuing the event and
-// read the saved binding after it has run.
-int g_renderEventId = 9898;
-int g_targetFbo = 0;
-int g_savedScreenFbo = 0;
+// Shared between the scripts' thread, which sets them before issuing the
+// event and reads the saved binding after it has run, and Unity's render
+// thread, which runs the event.
+std::atomic<int> g_renderEventId{9898};
+std::atomic<int> g_targetFbo{0};
+std::atomic<int> g_savedScreenFbo{0};
 }  // namespace
 
 UNITY_EXPORT void UnitySetGraphicsDevice(void* /*device*/, int /*deviceType*/, int /*eventType*/) {}
 
 UNITY_EXPORT void UnityRenderEvent(int eventId) {
     if (eventId != g_renderEventId) return;
-    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &g_savedScreenFbo);
-    glBindFramebuffer(GL_FRAMEBUFFER, (GLuint)g_targetFbo);
+    GLint screen = 0;
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &screen);
+    g_savedScreenFbo.store(screen);
+    glBindFramebuffer(GL_FRAMEBUFFER, (GLuint)g_targetFbo.load());
 }
 
-UNITY_EXPORT void setFBOInfo(int fbo) { g_targetFbo = fbo; }
+UNITY_EXPORT void setFBOInfo(int fbo) { g_targetFbo.store(fbo); }
 
-UNITY_EXPORT void setRenderEventID(int eventId) { g_renderEventId = eventId; }
+UNITY_EXPORT void setRenderEventID(int eventId) { g_renderEventId.store(eventId); }
 
-UNITY_EXPORT int getScreenFbo() { return g_savedScreenFbo; }
+UNITY_EXPORT int getScreenFbo() { return g_savedScreenFbo.load(); }

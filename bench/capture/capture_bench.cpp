@@ -4,7 +4,9 @@
 // is the frame alone; the capture's own cost is the difference.
 //
 // Counter allocs_per_frame: heap allocations made inside the capture calls
-// (ours and the GL driver's), per frame.
+// (ours and the GL driver's), per frame. The GraphicBuffer path includes the
+// GPU sync before its lock. BM_UnbineStateSaving* time the state saving and
+// restoring of one unbineFbo in microseconds, with its state queries.
 #include <malloc.h>
 #include <stdlib.h>
 
@@ -20,6 +22,7 @@
 #include "lumokast_egl.h"
 #include "lumokast_gles.h"
 #include "lumokast_glesoes.h"
+#include "lumokast_glstate.h"
 
 extern "C" void* __libc_malloc(size_t);
 extern "C" void* __libc_calloc(size_t, size_t);
@@ -170,6 +173,42 @@ void BM_OesBareReadPixels(benchmark::State& state) {
     });
 }
 
+// The state saving and restoring of one unbineFbo, on its own: the copy of a
+// 1x1 FBO draws next to nothing, so the call is the queries, the state
+// changes and their restoring. Counter gl_queries: state queries per call.
+void unbineStateSaving(benchmark::State& state, int version) {
+    Scene& s = scene(version);
+    const bool oes = version == 1;
+    jint tiny = oes ? nativePrepareFboOES(nullptr, nullptr, 1, 1, 1, 1)
+                    : nativePrepareFbo(nullptr, nullptr, 1, 1, 1, 1);
+    bindFramebuffer(version, s.screen);
+    auto unbine = [&] {
+        if (oes) {
+            nativeUnbineFboOES(nullptr, nullptr, tiny, s.screen);
+        } else {
+            nativeUnbineFbo(nullptr, nullptr, tiny, s.screen);
+        }
+    };
+    unbine();  // builds the copy's program
+    glFinish();
+    const unsigned long before = qor::g_glStateQueries;
+    long calls = 0;
+    for (auto _ : state) {
+        unbine();
+        ++calls;
+    }
+    glFinish();
+    state.counters["gl_queries"] = calls ? (double)(qor::g_glStateQueries - before) / calls : 0.0;
+    if (oes) {
+        nativeDeleteFboOES(nullptr, nullptr, tiny);
+    } else {
+        nativeDeleteFbo(nullptr, nullptr, tiny);
+    }
+}
+
+void BM_UnbineStateSavingGles3(benchmark::State& state) { unbineStateSaving(state, 3); }
+void BM_UnbineStateSavingOes(benchmark::State& state) { unbineStateSaving(state, 1); }
+
 }  // namespace
 
 // Registration order matters: GLES 3 detection happens once per process, at
@@ -178,8 +217,10 @@ BENCHMARK(BM_FrameWithoutCapture)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BareReadPixels)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GraphicBufferPath)->Arg(0)->Arg(1)->ArgName("writeLock")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PixelPackPath)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UnbineStateSavingGles3)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_OesBareReadPixels)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OesPath)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UnbineStateSavingOes)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv) {
     setenv("EGL_PLATFORM", "surfaceless", 1);

@@ -72,13 +72,54 @@ void lumokastLog(int prio, const char* file, const char* function, int line, con
     va_end(ap);
 }
 
+namespace {
+
+// The java.nio buffer classes wider than a byte, by element size.
+struct WideBufferClass {
+    const char* name;
+    int bytes;
+    jclass global;
+};
+
+WideBufferClass* wideBufferClasses(JNIEnv* env) {
+    static WideBufferClass classes[] = {{"java/nio/ShortBuffer", 2, nullptr},
+                                        {"java/nio/CharBuffer", 2, nullptr},
+                                        {"java/nio/IntBuffer", 4, nullptr},
+                                        {"java/nio/FloatBuffer", 4, nullptr},
+                                        {"java/nio/LongBuffer", 8, nullptr},
+                                        {"java/nio/DoubleBuffer", 8, nullptr},
+                                        {nullptr, 0, nullptr}};
+    static const bool loaded = [env] {
+        for (WideBufferClass* c = classes; c->name; ++c) {
+            jclass local = env->FindClass(c->name);
+            if (local == nullptr) {
+                env->ExceptionClear();
+                continue;
+            }
+            c->global = static_cast<jclass>(env->NewGlobalRef(local));
+            env->DeleteLocalRef(local);
+        }
+        return true;
+    }();
+    (void)loaded;
+    return classes;
+}
+
+// Bytes per element of a direct buffer (its capacity counts elements).
+int elementBytes(JNIEnv* env, jobject buffer) {
+    for (WideBufferClass* c = wideBufferClasses(env); c->name; ++c)
+        if (c->global && env->IsInstanceOf(buffer, c->global)) return c->bytes;
+    return 1;
+}
+
+}  // namespace
+
 DirectBuffer directBufferOf(JNIEnv* env, jobject buffer) {
     DirectBuffer result = {nullptr, 0};
     if (env == nullptr || buffer == nullptr) return result;
     result.address = env->GetDirectBufferAddress(buffer);
-    // The capacity counts elements; for buffers wider than a byte this
-    // undercounts the bytes, which errs on the safe side.
-    result.capacity = result.address ? env->GetDirectBufferCapacity(buffer) : 0;
+    if (result.address == nullptr) return result;
+    result.capacity = env->GetDirectBufferCapacity(buffer) * elementBytes(env, buffer);
     return result;
 }
 

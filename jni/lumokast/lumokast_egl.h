@@ -6,6 +6,7 @@
 
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
+#include <GLES2/gl2.h>
 #include <jni.h>
 #include <ui/GraphicBuffer.h>
 #include <utils/StrongPointer.h>
@@ -26,6 +27,8 @@ bool directBufferFits(const DirectBuffer& buffer, int64_t bytes);
 // Extension and GLES 3 entry points, through eglGetProcAddress of the EGL
 // library that the shims open ("LIBEGL" or "libEGL.so").
 void* lumokastGetProcAddress(const char* name);
+// The calling thread's current EGL context.
+EGLContext lumokastCurrentContext();
 
 extern "C" {
 LUMOKAST_EXPORT EGLint eglGetError(void);
@@ -50,6 +53,10 @@ void nativeCaptureFrame(JNIEnv* env, jobject thiz, jint width, jint height, jint
                         jboolean writeLock, jobject buffer);
 void nativeReBindGraphicBuffer(JNIEnv* env, jobject thiz);
 void nativeStopCapturer(JNIEnv* env, jobject thiz);
+
+// A record's texture is deleted or lost (`why`, a literal, is logged): a
+// capturer attached to it is made anew at the next capture.
+void capturerTextureGone(GLuint texture, const char* why);
 
 // The copy of one frame into `dst` (initialising the capturer first if it is
 // not ready).

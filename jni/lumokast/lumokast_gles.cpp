@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "gl3stub.h"
+#include "lumokast_glstate.h"
 #include "lumokast_log.h"
 
 std::map<GLuint, std::unique_ptr<sfboInfo>> g_fboMap;
@@ -17,6 +18,7 @@ int g_es3Checked = 0;
 int g_isOpenglES3 = 0;
 GLuint g_pbo = 0;
 int32_t g_pboSize = 0;
+static EGLContext g_pboContext = EGL_NO_CONTEXT;
 
 namespace {
 
@@ -45,7 +47,33 @@ sfboInfo* findFbo(jint fbo) {
     return it == g_fboMap.end() ? nullptr : it->second.get();
 }
 
+// True when the record's framebuffer is still the one the kit made: same
+// context, and the name still holds the record's texture and depth buffer.
+bool ownsFramebuffer(const sfboInfo* info) {
+    if (info->m_context != lumokastCurrentContext() || !glIsFramebuffer(info->m_fbo)) return false;
+    const bool es3 = qor::isEs3Context();
+    const GLenum target = es3 ? GL_READ_FRAMEBUFFER : GL_FRAMEBUFFER;
+    GLint saved = qor::queryInt(es3 ? GL_READ_FRAMEBUFFER_BINDING : GL_FRAMEBUFFER_BINDING);
+    glBindFramebuffer(target, info->m_fbo);
+    GLint color = 0, depth = 0;
+    glGetFramebufferAttachmentParameteriv(target, GL_COLOR_ATTACHMENT0,
+                                          GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME, &color);
+    glGetFramebufferAttachmentParameteriv(target, GL_DEPTH_ATTACHMENT,
+                                          GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME, &depth);
+    glBindFramebuffer(target, (GLuint)saved);
+    return (GLuint)color == info->m_texture && (GLuint)depth == info->m_rbo;
+}
+
+// Deletes the record's GL objects, unless the names are not the kit's any
+// more (a lost context, or a framebuffer deleted behind its back).
 void deleteFbo(sfboInfo* info) {
+    if (!ownsFramebuffer(info)) {
+        LKLOGD("fbo %u is not ours any more: its names are left alone", info->m_fbo);
+        capturerTextureGone(info->m_texture, "its FBO or context is gone");
+        return;
+    }
+    capturerTextureGone(info->m_texture, "its FBO was deleted");
+    if (info->m_program) glDeleteProgram(info->m_program);
     glDeleteFramebuffers(1, &info->m_fbo);
     glDeleteTextures(1, &info->m_texture);
     glDeleteRenderbuffers(1, &info->m_rbo);
@@ -69,47 +97,158 @@ void loadProgram(const char* vertexSource, const char* fragmentSource, GLuint* o
     GLuint vertex = 0, fragment = 0;
     loadShader(GL_VERTEX_SHADER, vertexSource, &vertex);
     loadShader(GL_FRAGMENT_SHADER, fragmentSource, &fragment);
-    GLuint program = glCreateProgram();
-    if (program == 0) return;
-    glAttachShader(program, vertex);
-    glAttachShader(program, fragment);
-    glLinkProgram(program);
-    GLint linked = GL_FALSE;
-    glGetProgramiv(program, GL_LINK_STATUS, &linked);
-    if (linked) {
-        glDeleteShader(vertex);
-        glDeleteShader(fragment);
-        *out = program;
-    } else {
-        glDeleteProgram(program);
+    GLuint program = vertex && fragment ? glCreateProgram() : 0;
+    if (program != 0) {
+        glAttachShader(program, vertex);
+        glAttachShader(program, fragment);
+        glLinkProgram(program);
+        GLint linked = GL_FALSE;
+        glGetProgramiv(program, GL_LINK_STATUS, &linked);
+        if (linked) {
+            *out = program;
+        } else {
+            glDeleteProgram(program);
+        }
     }
+    // Attached shaders go with the program; the others go now.
+    if (vertex) glDeleteShader(vertex);
+    if (fragment) glDeleteShader(fragment);
 }
 
 void initDrwProgram(sfboInfo* info) {
     loadProgram(kVertexShader, kFragmentShader, &info->m_program);
+    if (info->m_program == 0) {
+        // Built once per record: a failure is not retried every frame.
+        info->m_programFailed = true;
+        LKLOGE("the copy's program could not be built");
+        return;
+    }
     info->m_positionLoc = glGetAttribLocation(info->m_program, "a_position");
     info->m_mvpLoc = glGetUniformLocation(info->m_program, "um4MVP");
     info->m_textureLoc = glGetUniformLocation(info->m_program, "u_texture");
 }
 
-void drawTexture(sfboInfo* info) {
+// The copy's caps off; the last one exists on GLES 3 only.
+const GLenum kCopyCaps[] = {GL_SCISSOR_TEST,      GL_BLEND,     GL_DEPTH_TEST,
+                            GL_STENCIL_TEST,      GL_CULL_FACE, GL_SAMPLE_ALPHA_TO_COVERAGE,
+                            GL_RASTERIZER_DISCARD};
+const size_t kCopyCapsEs2 = sizeof(kCopyCaps) / sizeof(kCopyCaps[0]) - 1;
+
+// GLES 3: the copy draws with vertex array 0 and no sampler on unit 0, so the
+// game's vertex array and sampler are neither used nor changed.
+class ScopedEs3Copy {
+public:
+    explicit ScopedEs3Copy(bool es3) : mEs3(es3) {
+        if (!mEs3) return;
+        mVertexArray = qor::queryInt(GL_VERTEX_ARRAY_BINDING);
+        mSampler = qor::queryInt(GL_SAMPLER_BINDING);  // unit 0 is active
+        if (mVertexArray) glBindVertexArray(0);
+        if (mSampler) glBindSampler(0, 0);
+    }
+    ~ScopedEs3Copy() {
+        if (!mEs3) return;
+        if (mSampler) glBindSampler(0, (GLuint)mSampler);
+        if (mVertexArray) glBindVertexArray((GLuint)mVertexArray);
+    }
+
+private:
+    bool mEs3;
+    GLint mVertexArray = 0;
+    GLint mSampler = 0;
+};
+
+// The copy's position attribute on the quad in client memory; puts back the
+// attribute as the bound vertex array had it.
+class ScopedCopyAttrib {
+public:
+    ScopedCopyAttrib(GLuint loc, bool es3) : mLoc(loc), mEs3(es3) {
+        glGetVertexAttribiv(loc, GL_VERTEX_ATTRIB_ARRAY_ENABLED, &mEnabled);
+        glGetVertexAttribiv(loc, GL_VERTEX_ATTRIB_ARRAY_SIZE, &mSize);
+        glGetVertexAttribiv(loc, GL_VERTEX_ATTRIB_ARRAY_TYPE, &mType);
+        glGetVertexAttribiv(loc, GL_VERTEX_ATTRIB_ARRAY_NORMALIZED, &mNormalized);
+        glGetVertexAttribiv(loc, GL_VERTEX_ATTRIB_ARRAY_STRIDE, &mStride);
+        glGetVertexAttribiv(loc, GL_VERTEX_ATTRIB_ARRAY_BUFFER_BINDING, &mBuffer);
+        glGetVertexAttribPointerv(loc, GL_VERTEX_ATTRIB_ARRAY_POINTER, &mPointer);
+        qor::g_glStateQueries += 7;
+        if (mEs3) {
+            glGetVertexAttribiv(loc, GL_VERTEX_ATTRIB_ARRAY_INTEGER, &mInteger);
+            glGetVertexAttribiv(loc, GL_VERTEX_ATTRIB_ARRAY_DIVISOR, &mDivisor);
+            qor::g_glStateQueries += 2;
+            if (mDivisor) glVertexAttribDivisor(loc, 0);
+        }
+        glEnableVertexAttribArray(loc);
+        glVertexAttribPointer(loc, 3, GL_FLOAT, GL_FALSE, 0, kQuad);
+    }
+    ~ScopedCopyAttrib() {
+        // The pointer names an offset into the buffer bound at the call.
+        glBindBuffer(GL_ARRAY_BUFFER, (GLuint)mBuffer);
+        if (mInteger) {
+            glVertexAttribIPointer(mLoc, mSize, (GLenum)mType, mStride, mPointer);
+        } else {
+            glVertexAttribPointer(mLoc, mSize, (GLenum)mType, (GLboolean)mNormalized, mStride,
+                                  mPointer);
+        }
+        if (mDivisor) glVertexAttribDivisor(mLoc, (GLuint)mDivisor);
+        if (!mEnabled) glDisableVertexAttribArray(mLoc);
+    }
+
+private:
+    GLuint mLoc;
+    bool mEs3;
+    GLint mEnabled = 0, mSize = 4, mType = GL_FLOAT, mNormalized = 0, mStride = 0;
+    GLint mBuffer = 0, mInteger = 0, mDivisor = 0;
+    void* mPointer = nullptr;
+};
+
+// Rows of 565 pixels packed back to back, whatever the game's pixel store.
+class ScopedTightPacking {
+public:
+    ScopedTightPacking() {
+        for (size_t i = 0; i < kCount; ++i) {
+            mSaved[i] = qor::queryInt(kNames[i]);
+            if (mSaved[i] != kTight[i]) glPixelStorei(kNames[i], kTight[i]);
+        }
+    }
+    ~ScopedTightPacking() {
+        for (size_t i = 0; i < kCount; ++i)
+            if (mSaved[i] != kTight[i]) glPixelStorei(kNames[i], mSaved[i]);
+    }
+
+private:
+    static constexpr size_t kCount = 4;
+    static constexpr GLenum kNames[kCount] = {GL_PACK_ALIGNMENT, GL_PACK_ROW_LENGTH,
+                                              GL_PACK_SKIP_PIXELS, GL_PACK_SKIP_ROWS};
+    static constexpr GLint kTight[kCount] = {1, 0, 0, 0};
+    GLint mSaved[kCount];
+};
+
+void drawQuad(sfboInfo* info) {
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glUseProgram(info->m_program);
+    glUniformMatrix4fv(info->m_mvpLoc, 1, GL_FALSE, info->m_mvp);
+    glUniform1i(info->m_textureLoc, 0);
+    glDrawElements(GL_TRIANGLES, 6, GL_UNSIGNED_SHORT, kQuadIndices);
+}
+
+// Copies `texture` over the bound framebuffer; every piece of state the copy
+// needs is set for it and put back after it.
+void drawTexture(sfboInfo* info, GLuint texture) {
     if (info->m_program == 0) {
+        if (info->m_programFailed) return;
         initDrwProgram(info);
         if (info->m_program == 0) return;
     }
-    glViewport(0, 0, info->m_width, info->m_height);
-    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glGetIntegerv(GL_CURRENT_PROGRAM, &g_savedProgram);
-    glUseProgram(info->m_program);
-    glBindBuffer(GL_ARRAY_BUFFER, 0);
-    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
-    glUniformMatrix4fv(info->m_mvpLoc, 1, GL_FALSE, info->m_mvp);
-    glUniform1i(info->m_textureLoc, 0);
-    glEnableVertexAttribArray(info->m_positionLoc);
-    glVertexAttribPointer(info->m_positionLoc, 3, GL_FLOAT, GL_FALSE, 0, kQuad);
-    glDrawElements(GL_TRIANGLES, 6, GL_UNSIGNED_SHORT, kQuadIndices);
-    glUseProgram(g_savedProgram);
+    const bool es3 = qor::isEs3Context();
+    qor::ScopedCapsOff caps(kCopyCaps, es3 ? kCopyCapsEs2 + 1 : kCopyCapsEs2);
+    qor::ScopedCopyTarget target(info->m_width, info->m_height);
+    qor::ScopedTextureUnit0 unit(texture);
+    ScopedEs3Copy es3Copy(es3);
+    qor::ScopedBufferBinding array(GL_ARRAY_BUFFER, GL_ARRAY_BUFFER_BINDING, 0);
+    qor::ScopedBufferBinding elements(GL_ELEMENT_ARRAY_BUFFER, GL_ELEMENT_ARRAY_BUFFER_BINDING, 0);
+    ScopedCopyAttrib attrib((GLuint)info->m_positionLoc, es3);
+    g_savedProgram = qor::queryInt(GL_CURRENT_PROGRAM);
+    drawQuad(info);
+    glUseProgram((GLuint)g_savedProgram);
 }
 
 }  // namespace
@@ -140,6 +279,52 @@ void computeMvp(float ratioA, float ratioB, float mvp[16]) {
     }
 }
 
+namespace {
+
+// Builds the record's framebuffer: a 565 colour texture and a depth
+// renderbuffer. Every binding it makes is put back.
+GLenum buildFramebuffer(sfboInfo* info, jint width, jint height) {
+    const bool es3 = qor::isEs3Context();
+    GLint screenFbo = qor::queryInt(GL_FRAMEBUFFER_BINDING);
+    g_screenfbo = (GLuint)screenFbo;
+    GLint readFbo = es3 ? qor::queryInt(GL_READ_FRAMEBUFFER_BINDING) : screenFbo;
+    GLint screenRbo = qor::queryInt(GL_RENDERBUFFER_BINDING);
+    g_screenrbo = (GLuint)screenRbo;
+    // A game's unpack buffer would be read as the texture's contents.
+    GLint unpack = es3 ? qor::queryInt(GL_PIXEL_UNPACK_BUFFER_BINDING) : 0;
+    if (unpack) glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
+
+    glGenFramebuffers(1, &info->m_fbo);
+    glBindFramebuffer(GL_FRAMEBUFFER, info->m_fbo);
+    glGenTextures(1, &info->m_texture);
+    GLenum status = GL_FRAMEBUFFER_UNSUPPORTED;
+    {
+        qor::ScopedTextureUnit0 unit(info->m_texture);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, width, height, 0, GL_RGB, GL_UNSIGNED_SHORT_5_6_5,
+                     nullptr);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, info->m_texture,
+                               0);
+
+        glGenRenderbuffers(1, &info->m_rbo);
+        glBindRenderbuffer(GL_RENDERBUFFER, info->m_rbo);
+        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT16, width, height);
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER,
+                                  info->m_rbo);
+        status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
+    }
+    glBindFramebuffer(GL_FRAMEBUFFER, screenFbo);
+    if (readFbo != screenFbo) glBindFramebuffer(GL_READ_FRAMEBUFFER, (GLuint)readFbo);
+    glBindRenderbuffer(GL_RENDERBUFFER, screenRbo);
+    if (unpack) glBindBuffer(GL_PIXEL_UNPACK_BUFFER, (GLuint)unpack);
+    return status;
+}
+
+}  // namespace
+
 jint nativePrepareFbo(JNIEnv*, jobject, jint width, jint height, jfloat ratioA, jfloat ratioB) {
     GLint maxSize = 0;
     glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &maxSize);
@@ -148,37 +333,8 @@ jint nativePrepareFbo(JNIEnv*, jobject, jint width, jint height, jfloat ratioA, 
     if (width <= 0 || height <= 0) return -1;
 
     auto info = std::make_unique<sfboInfo>();  // zeroed
-
-    GLint screenFbo = 0, activeTexture = 0, screenRbo = 0;
-    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &screenFbo);
-    g_screenfbo = (GLuint)screenFbo;
-    glGetIntegerv(GL_ACTIVE_TEXTURE, &activeTexture);
-    glGetIntegerv(GL_RENDERBUFFER_BINDING, &screenRbo);
-    g_screenrbo = (GLuint)screenRbo;
-
-    glGenFramebuffers(1, &info->m_fbo);
-    glBindFramebuffer(GL_FRAMEBUFFER, info->m_fbo);
-    glActiveTexture(GL_TEXTURE0);
-
-    glGenTextures(1, &info->m_texture);
-    glBindTexture(GL_TEXTURE_2D, info->m_texture);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, width, height, 0, GL_RGB, GL_UNSIGNED_SHORT_5_6_5,
-                 nullptr);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, info->m_texture, 0);
-
-    glGenRenderbuffers(1, &info->m_rbo);
-    glBindRenderbuffer(GL_RENDERBUFFER, info->m_rbo);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT16, width, height);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, info->m_rbo);
-
-    GLenum status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
-    glActiveTexture(activeTexture);
-    glBindFramebuffer(GL_FRAMEBUFFER, screenFbo);
-    glBindRenderbuffer(GL_RENDERBUFFER, screenRbo);
+    info->m_context = lumokastCurrentContext();
+    GLenum status = buildFramebuffer(info.get(), width, height);
 
     computeMvp(ratioA, ratioB, info->m_mvp);
 
@@ -196,6 +352,10 @@ jint nativePrepareFbo(JNIEnv*, jobject, jint width, jint height, jfloat ratioA, 
         // GL handed out the name again, so the framebuffer of the old record
         // was deleted behind our back: the new one takes its place.
         LKLOGD("replacing stale record of fbo %u", name);
+        // Its program is the kit's while its context lives; the other names
+        // may be the game's by now.
+        if (record->m_program && record->m_context == info->m_context)
+            glDeleteProgram(record->m_program);
     }
     record = std::move(info);
     LKLOGD(" nativePrepareFbo fboInfo->m_fbo ======%d", name);
@@ -213,15 +373,13 @@ void nativeUnbineFbo(JNIEnv*, jobject, jint fbo, jint target) {
     sfboInfo* info = findFbo(fbo);
     if (info == nullptr) return;
     glBindFramebuffer(GL_FRAMEBUFFER, (GLuint)target);
-    glActiveTexture(GL_TEXTURE0);
-    glBindTexture(GL_TEXTURE_2D, info->m_texture);
     if ((GLuint)target == g_screenfbo) {
-        drawTexture(info);
+        drawTexture(info, info->m_texture);
         return;
     }
     sfboInfo* targetInfo = findFbo(target);
     if (targetInfo) {
-        drawTexture(targetInfo);
+        drawTexture(targetInfo, info->m_texture);
         glBindFramebuffer(GL_FRAMEBUFFER, g_screenfbo);
     }
 }
@@ -230,9 +388,7 @@ void nativeDrawTexture(JNIEnv*, jobject, jint fbo, jint texture) {
     sfboInfo* info = findFbo(fbo);
     if (info == nullptr) return;
     glBindFramebuffer(GL_FRAMEBUFFER, info->m_fbo);
-    glActiveTexture(GL_TEXTURE0);
-    glBindTexture(GL_TEXTURE_2D, (GLuint)texture);
-    drawTexture(info);
+    drawTexture(info, (GLuint)texture);
     glBindFramebuffer(GL_FRAMEBUFFER, g_screenfbo);
 }
 
@@ -266,55 +422,87 @@ void nativeDeleteFbo(JNIEnv*, jobject, jint fbo) {
     g_fboMap.erase(it);
 }
 
+namespace {
+
+// True while the pixel-pack buffer is the one the kit made: same context, and
+// the name still holds a buffer of its size and usage.
+bool pboStillOurs() {
+    if (g_pboContext != lumokastCurrentContext() || !glIsBuffer(g_pbo)) return false;
+    qor::ScopedBufferBinding pack(GL_PIXEL_PACK_BUFFER, GL_PIXEL_PACK_BUFFER_BINDING, g_pbo);
+    GLint size = 0, usage = 0;
+    glGetBufferParameteriv(GL_PIXEL_PACK_BUFFER, GL_BUFFER_SIZE, &size);
+    glGetBufferParameteriv(GL_PIXEL_PACK_BUFFER, GL_BUFFER_USAGE, &usage);
+    qor::g_glStateQueries += 3;
+    return size == g_pboSize && usage == GL_DYNAMIC_READ;
+}
+
+}  // namespace
+
 void nativeDeleteAllFbo(JNIEnv*, jobject) {
     for (auto& entry : g_fboMap) deleteFbo(entry.second.get());
     g_fboMap.clear();
+    // The capture is over: the next read makes the pixel-pack buffer anew.
+    if (g_pbo != 0 && pboStillOurs()) glDeleteBuffers(1, &g_pbo);
+    g_pbo = 0;
+    g_pboSize = 0;
 }
 
 void nativeInitES3(jint width, jint height) {
-    if (g_es3Checked) return;
-    const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
-    if (version && strstr(version, "OpenGL ES 3.") && gl3stubInit()) {
-        g_isOpenglES3 = 1;
-        g_pboSize = width * height * 2;
-        glGenBuffers(1, &g_pbo);
-        glBindBuffer(GL_PIXEL_PACK_BUFFER, g_pbo);
-        glBufferData(GL_PIXEL_PACK_BUFFER, g_pboSize, nullptr, GL_DYNAMIC_READ);
-        glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
-    } else {
-        g_isOpenglES3 = 0;
+    if (!g_es3Checked) {
+        const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+        g_isOpenglES3 = version && strstr(version, "OpenGL ES 3.") && gl3stubInit() ? 1 : 0;
+        g_es3Checked = 1;
+        LKLOGD("g_isOpenglES3: %d", g_isOpenglES3);
     }
-    g_es3Checked = 1;
-    LKLOGD("g_isOpenglES3: %d", g_isOpenglES3);
+    // The first read with pixels fixes the size; an empty one fixes nothing.
+    if (!g_isOpenglES3 || g_pbo != 0 || width <= 0 || height <= 0) return;
+    g_pboSize = width * height * 2;
+    g_pboContext = lumokastCurrentContext();
+    glGenBuffers(1, &g_pbo);
+    qor::ScopedBufferBinding pack(GL_PIXEL_PACK_BUFFER, GL_PIXEL_PACK_BUFFER_BINDING, g_pbo);
+    glBufferData(GL_PIXEL_PACK_BUFFER, g_pboSize, nullptr, GL_DYNAMIC_READ);
 }
 
 void nativeReadPixels(JNIEnv*, jobject, jint width, jint height, jint fbo) {
     nativeInitES3(width, height);
     if (!g_isOpenglES3) return;
+    if (width <= 0 || height <= 0) {
+        LKLOGD("readPixels %dx%d refused: no pixels", width, height);
+        return;
+    }
+    if (g_pbo != 0 && !pboStillOurs()) {
+        // Its context is gone, and the name with it: never deleted here.
+        LKLOGD("pixel-pack buffer of a lost context: made anew");
+        g_pbo = 0;
+        g_pboSize = 0;
+        nativeInitES3(width, height);
+    }
     // The PBO holds only the first size; a larger read would overflow it.
-    if ((int64_t)width * height * 2 > g_pboSize || width < 0 || height < 0) {
+    if ((int64_t)width * height * 2 > g_pboSize) {
         LKLOGD("readPixels %dx%d larger than the pixel-pack buffer (%d bytes)", width, height,
                g_pboSize);
         return;
     }
-    GLint savedFbo = 0;
-    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &savedFbo);
-    glBindFramebuffer(GL_FRAMEBUFFER, (GLuint)fbo);
+    // Only the read framebuffer is used; the game's draw binding stays.
+    GLint savedRead = qor::queryInt(GL_READ_FRAMEBUFFER_BINDING);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, (GLuint)fbo);
     glReadBuffer(GL_COLOR_ATTACHMENT0);
-    glBindBuffer(GL_PIXEL_PACK_BUFFER, g_pbo);
-    glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_SHORT_5_6_5, nullptr);
-    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
-    glBindFramebuffer(GL_FRAMEBUFFER, savedFbo);
+    {
+        qor::ScopedBufferBinding pack(GL_PIXEL_PACK_BUFFER, GL_PIXEL_PACK_BUFFER_BINDING, g_pbo);
+        ScopedTightPacking packing;
+        glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_SHORT_5_6_5, nullptr);
+    }
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, (GLuint)savedRead);
 }
 
 void nativeCaptureFrameES3(const DirectBuffer& dst) {
-    if (dst.address == nullptr) return;
+    if (dst.address == nullptr || g_pbo == 0) return;
+    if (g_pboContext != lumokastCurrentContext()) return;  // read again first
     if (!directBufferFits(dst, g_pboSize)) return;
-    glBindBuffer(GL_PIXEL_PACK_BUFFER, g_pbo);
+    qor::ScopedBufferBinding pack(GL_PIXEL_PACK_BUFFER, GL_PIXEL_PACK_BUFFER_BINDING, g_pbo);
     void* mapped = glMapBufferRange(GL_PIXEL_PACK_BUFFER, 0, g_pboSize, GL_MAP_READ_BIT);
     if (mapped) {
         memcpy(dst.address, mapped, g_pboSize);
         glUnmapBuffer(GL_PIXEL_PACK_BUFFER);
     }
-    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
 }

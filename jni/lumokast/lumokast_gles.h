@@ -25,6 +25,8 @@ struct sfboInfo {
     int32_t m_height;
     float m_ratioA;
     float m_ratioB;
+    bool m_programFailed;
+    EGLContext m_context;  // where the names live
 };
 
 // The FBO records by framebuffer name.

@@ -21,6 +21,7 @@ struct sfboInfoOES {
     int32_t m_height;
     float m_ratioA;
     float m_ratioB;
+    EGLContext m_context;  // where the names live
 };
 
 // The FBO records by framebuffer name.

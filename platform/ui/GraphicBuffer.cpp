@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <host/device_profile.h>
 #include <host/graphic_buffer_backing.h>
 #include <utils/Log.h>
 
@@ -14,7 +15,15 @@ namespace android {
 
 namespace {
 const uint32_t kStoreMagic = 0x47427566;  // 'GBuf'
+
+// The row stride in pixels: the width rounded up to the profile's
+// "gralloc.stride.align" (1 when absent), as a phone's gralloc pads rows.
+uint32_t strideFor(uint32_t width) {
+    long align = atol(host::currentDeviceProfile()->get("gralloc.stride.align", "1").c_str());
+    if (align <= 1) return width;
+    return (uint32_t)((width + align - 1) / align * align);
 }
+}  // namespace
 
 struct GraphicBuffer::Store {
     native_handle_t handle;  // first: the native handle points here
@@ -54,7 +63,7 @@ GraphicBuffer::GraphicBuffer(uint32_t width, uint32_t height, PixelFormat format
     mBuffer.common.decRef = nativeBufferDecRef;
     mBuffer.width = width;
     mBuffer.height = height;
-    mBuffer.stride = width;
+    mBuffer.stride = (int)strideFor(width);
     mBuffer.format = format;
     mBuffer.usage = usage;
 
@@ -67,7 +76,7 @@ GraphicBuffer::GraphicBuffer(uint32_t width, uint32_t height, PixelFormat format
     mStore = new Store();
     mStore->handle.version = sizeof(native_handle_t);
     mStore->magic = kStoreMagic;
-    mStore->size = (size_t)width * height * bpp;
+    mStore->size = (size_t)mBuffer.stride * height * bpp;
     mStore->bits = static_cast<uint8_t*>(calloc(1, mStore->size));
     mStore->backing = nullptr;
     mStore->lockedUsage = 0;
@@ -102,8 +111,12 @@ status_t GraphicBuffer::lock(uint32_t usage, void** vaddr) {
         ALOGE("lock: already locked");
         return INVALID_OPERATION;
     }
+    // As gralloc may: CPU reads the buffer was not created for see the
+    // memory as it is, never the GPU's pixels.
+    uint32_t allowed = usage;
+    if ((mBuffer.usage & USAGE_SW_READ_MASK) == 0) allowed &= ~(uint32_t)USAGE_SW_READ_MASK;
     if (mStore->backing) {
-        int err = mStore->backing->onLock(usage, mStore->bits, mBuffer.stride);
+        int err = mStore->backing->onLock(allowed, mStore->bits, mBuffer.stride);
         if (err < 0) return err;
     }
     mStore->locked = true;

@@ -28,6 +28,7 @@
 #include <GLES2/gl2.h>
 #include <GLES2/gl2ext.h>
 
+#include <host/device_profile.h>
 #include <host/graphic_buffer_backing.h>
 #include <ui/GraphicBuffer.h>
 #include <ui/PixelFormat.h>
@@ -97,6 +98,10 @@ Mesa& mesa() {
 // before Mesa's own.
 thread_local EGLint tLayerError = EGL_SUCCESS;
 
+// Profile "gpu.async=1": what the GPU renders reaches the CPU's view of a
+// GraphicBuffer only at a sync point the layer observes.
+bool gpuAsync() { return host::currentDeviceProfile()->get("gpu.async", "0") == "1"; }
+
 struct PixelLayout {
     GLenum format;
     GLenum type;
@@ -125,13 +130,25 @@ public:
                    GLuint texture, const PixelLayout& layout)
         : mBuffer(buffer), mContext(context), mClientVersion(clientVersion),
           mTexture(texture), mFbo(0), mLayout(layout), mWidth(buffer->width),
-          mHeight(buffer->height) {}
+          mHeight(buffer->height), mBpp((int)android::bytesPerPixel(buffer->format)) {}
 
     int onLock(uint32_t usage, void* pixels, int stride) override {
-        if ((usage & (android::GraphicBuffer::USAGE_SW_READ_MASK |
-                      android::GraphicBuffer::USAGE_SW_WRITE_MASK)) == 0) {
-            return 0;
-        }
+        // A write-only lock sees whatever the memory held, as on a phone: only
+        // a read lock brings the texture's pixels to the CPU.
+        if ((usage & android::GraphicBuffer::USAGE_SW_READ_MASK) == 0) return 0;
+        // With an asynchronous GPU the memory holds the picture of the last
+        // sync point (a waited fence or a swap), not the one now rendered.
+        if (gpuAsync()) return 0;
+        return readInto(pixels, stride);
+    }
+
+    // At a sync point: the texture's pixels reach the buffer's memory.
+    void publish() {
+        if (mBuffer == nullptr || mesa().getCurrentContext() != mContext) return;
+        readInto(const_cast<void*>(host::graphicBufferBits(mBuffer)), mBuffer->stride);
+    }
+
+    int readInto(void* pixels, int stride) {
         if (mesa().getCurrentContext() != mContext) {
             ALOGE("lock: the context of the buffer's image is not current on this thread");
             return android::INVALID_OPERATION;
@@ -158,6 +175,13 @@ public:
         glPixelStorei(GL_PACK_ALIGNMENT, mLayout.align);
         if (stride == mWidth || es3) {
             glReadPixels(0, 0, mWidth, mHeight, mLayout.format, mLayout.type, pixels);
+        } else {
+            // GLES 1/2 have no row length: a padded stride is read row by row.
+            uint8_t* rows = static_cast<uint8_t*>(pixels);
+            for (int y = 0; y < mHeight; ++y) {
+                glReadPixels(0, y, mWidth, 1, mLayout.format, mLayout.type,
+                             rows + (size_t)y * stride * mBpp);
+            }
         }
         glPixelStorei(GL_PACK_ALIGNMENT, savedAlign);
         if (es3) {
@@ -209,6 +233,14 @@ public:
         } else if (data) {
             glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, mWidth, mHeight, mLayout.format, mLayout.type,
                             data);
+        }
+        if (data == nullptr && pixels != nullptr) {
+            // GLES 1/2 have no row length: a padded stride is sent row by row.
+            const uint8_t* rows = static_cast<const uint8_t*>(pixels);
+            for (int y = 0; y < mHeight; ++y) {
+                glTexSubImage2D(GL_TEXTURE_2D, 0, 0, y, mWidth, 1, mLayout.format, mLayout.type,
+                                rows + (size_t)y * stride * mBpp);
+            }
         }
         glBindTexture(GL_TEXTURE_2D, savedTexture);
         glPixelStorei(GL_UNPACK_ALIGNMENT, savedAlign);
@@ -283,6 +315,7 @@ private:
     PixelLayout mLayout;
     int mWidth;
     int mHeight;
+    int mBpp;
 };
 
 std::mutex gImagesLock;
@@ -334,7 +367,29 @@ EGLImageKHR createNativeBufferImage(EGLDisplay dpy, EGLContext ctx, EGLClientBuf
     return image;
 }
 
+// A sync point: every image of the current context shows its pixels.
+void publishCurrentContext() {
+    std::lock_guard<std::mutex> guard(gImagesLock);
+    for (auto& entry : gImages) entry.second->publish();
+}
+
 }  // namespace
+
+LAYER_EXPORT EGLint eglClientWaitSyncKHR(EGLDisplay dpy, EGLSyncKHR sync, EGLint flags,
+                                         EGLTimeKHR timeout) {
+    auto wait = (PFNEGLCLIENTWAITSYNCKHRPROC)mesa().getProcAddress("eglClientWaitSyncKHR");
+    if (wait == nullptr) return EGL_FALSE;
+    EGLint result = wait(dpy, sync, flags, timeout);
+    if (result == EGL_CONDITION_SATISFIED_KHR) publishCurrentContext();
+    return result;
+}
+
+LAYER_EXPORT EGLBoolean eglSwapBuffers(EGLDisplay dpy, EGLSurface surface) {
+    auto swap = (PFNEGLSWAPBUFFERSPROC)dlsym(mesa().lib, "eglSwapBuffers");
+    EGLBoolean ok = swap ? swap(dpy, surface) : EGL_FALSE;
+    publishCurrentContext();
+    return ok;
+}
 
 LAYER_EXPORT EGLint eglGetError(void) {
     EGLint mesaError = mesa().getError ? mesa().getError() : EGL_NOT_INITIALIZED;
@@ -389,6 +444,8 @@ LAYER_EXPORT __eglMustCastToProperFunctionPointerType eglGetProcAddress(const ch
         return (__eglMustCastToProperFunctionPointerType)&eglDestroyImageKHR;
     if (name && strcmp(name, "eglGetError") == 0)
         return (__eglMustCastToProperFunctionPointerType)&eglGetError;
+    if (name && strcmp(name, "eglClientWaitSyncKHR") == 0)
+        return (__eglMustCastToProperFunctionPointerType)&eglClientWaitSyncKHR;
     Mesa& m = mesa();
     return m.getProcAddress ? m.getProcAddress(name) : nullptr;
 }

@@ -97,13 +97,14 @@ TEST_F(OesCapture, UnbineCopiesThePictureMirroredAboutTheDiagonal) {
     EXPECT_EQ(0, countMismatches(screen.data(), kSize, kSize, true, &first)) << first;
     // Texel (s, t) = (0, 1), the picture's top-left (blue), lands lower right.
     EXPECT_LE(channelStep(pictureTexel(0, kSize - 1, kSize, kSize), screen[kSize - 1]), 1);
-    // The copy leaves texturing and both client arrays off, and the matrix
-    // as it was.
+    // The copy leaves texturing and the client arrays as the game had them
+    // (vertex array on, the others off), and the matrix as it was.
     EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
-    EXPECT_FALSE(glIsEnabled(GL_VERTEX_ARRAY));
+    EXPECT_TRUE(glIsEnabled(GL_VERTEX_ARRAY));
     EXPECT_FALSE(glIsEnabled(GL_TEXTURE_COORD_ARRAY));
     glGetFloatv(GL_MODELVIEW_MATRIX, after);
     for (int i = 0; i < 16; ++i) EXPECT_EQ(before[i], after[i]) << i;
+    glDisableClientState(GL_VERTEX_ARRAY);
     glLoadIdentity();
 }
 

@@ -1,6 +1,8 @@
 // The host GraphicBuffer and the EGL layer that lets an
 // EGL_NATIVE_BUFFER_ANDROID image share its pixels with a texture.
 #include <dlfcn.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -212,3 +214,48 @@ TEST_F(NativeBufferImage, OtherTargetsGoToMesa) {
 }
 
 }  // namespace
+
+// As gralloc may: only a read lock, on a buffer made for CPU reads, brings
+// the GPU's pixels to the CPU; otherwise the memory is as it was.
+TEST_F(NativeBufferImage, OnlyAnAllowedReadLockSeesTheGpusPixels) {
+    struct Case {
+        uint32_t created, locked;
+        bool seesGpu;
+    } cases[] = {{0x133, 0x03, true}, {0x133, 0x30, false}, {0x130, 0x03, false},
+                 {0x303, 0x03, true}};
+    for (const Case& c : cases) {
+        mBuffer = new GraphicBuffer(kW, kH, android::PIXEL_FORMAT_RGB_565, c.created);
+        EGLImageKHR img = image();
+        ASSERT_NE(EGL_NO_IMAGE_KHR, img);
+        attachedFramebuffer(img);
+        glClearColor(0, 1, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+        void* bits = nullptr;
+        ASSERT_EQ(android::NO_ERROR, mBuffer->lock(c.locked, &bits));
+        uint16_t first = static_cast<uint16_t*>(bits)[0];
+        mBuffer->unlock();
+        EXPECT_EQ(c.seesGpu, first == 0x07E0) << std::hex << c.created << " " << c.locked;
+        mDestroy(mGl.display(), img);
+        bindFramebuffer(2, 0);
+    }
+}
+
+// "gralloc.stride.align" pads rows; without it the stride is the width.
+TEST(GraphicBuffer, StrideFollowsTheProfilesAlignment) {
+    char path[] = "/tmp/qor_stride_XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    const char text[] = "gralloc.stride.align=32\n";
+    ASSERT_EQ((ssize_t)sizeof(text) - 1, write(fd, text, sizeof(text) - 1));
+    close(fd);
+    setenv("DEVICE_PROFILE", path, 1);
+    const int widths[][2] = {{854, 864}, {1366, 1376}, {64, 64}, {1, 32}};
+    for (const auto& w : widths) {
+        sp<GraphicBuffer> buffer = new GraphicBuffer(w[0], 4, android::PIXEL_FORMAT_RGB_565, 0x303);
+        EXPECT_EQ(w[1], buffer->getNativeBuffer()->stride) << w[0];
+    }
+    unsetenv("DEVICE_PROFILE");
+    remove(path);
+    sp<GraphicBuffer> plain = new GraphicBuffer(854, 4, android::PIXEL_FORMAT_RGB_565, 0x303);
+    EXPECT_EQ(854, plain->getNativeBuffer()->stride);
+}

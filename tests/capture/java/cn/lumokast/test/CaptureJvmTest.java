@@ -56,6 +56,7 @@ public final class CaptureJvmTest {
         ByteBuffer small = filled(ByteBuffer.allocateDirect(w * h * 2 - 1));
         LumoKastNative.captureFrameByfbo(fbo, false, small);
         check(untouched(small), "a small direct buffer gets nothing");
+        wideBuffers(fbo, w, h);
 
         // The rest of the table: another screen, drawTexture, and the
         // texture-based capture.
@@ -84,6 +85,22 @@ public final class CaptureJvmTest {
         LumoKastNative.stopCapturer();
         LumoKastNative.deleteAllFbo();
         check(LumoKastNative.getTextureByFbo(fbo) == -1, "deleteAllFbo");
+    }
+
+    /** Capacities of wider buffers count elements: w * h shorts hold a frame. */
+    private static void wideBuffers(int fbo, int w, int h) {
+        ByteBuffer shorts = filled(ByteBuffer.allocateDirect(w * h * 2));
+        LumoKastNative.captureFrameByfbo(fbo, false, shorts.asShortBuffer());
+        check(GlHelper.frameMismatches(shorts, w, h) == 0, "a ShortBuffer of w * h is filled");
+        ByteBuffer ints = filled(ByteBuffer.allocateDirect(w * h * 2));
+        LumoKastNative.captureFrameByfbo(fbo, false, ints.asIntBuffer());
+        check(GlHelper.frameMismatches(ints, w, h) == 0, "an IntBuffer of w * h / 2 is filled");
+        ByteBuffer fewer = filled(ByteBuffer.allocateDirect(w * h * 2));
+        fewer.limit(w * h * 2 - 2);
+        java.nio.ShortBuffer oneShort = fewer.slice().asShortBuffer();
+        fewer.clear();
+        LumoKastNative.captureFrameByfbo(fbo, false, oneShort);
+        check(untouched(fewer), "a ShortBuffer of w * h - 1 gets nothing");
     }
 
     private static void pixelPack() {
