@@ -20,21 +20,14 @@ const int kW = 64, kH = 48;
 class AsyncGpu : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        static char path[] = "/tmp/qor_async_XXXXXX";
-        int fd = mkstemp(path);
-        ASSERT_GE(fd, 0);
-        FILE* f = fdopen(fd, "w");
-        fputs("gpu.async=1\n", f);
-        fclose(f);
-        setenv("DEVICE_PROFILE", path, 1);
+        ASSERT_TRUE(useDeviceProfile("gpu.async=1\n"));
         sGl = new HeadlessGl();
         ASSERT_TRUE(sGl->create(QOR_GLES_VERSION[0] == '3' ? 3 : 2));
     }
     static void TearDownTestSuite() {
         delete sGl;
         sGl = nullptr;
-        remove(getenv("DEVICE_PROFILE"));
-        unsetenv("DEVICE_PROFILE");
+        dropDeviceProfile();
     }
     void SetUp() override {
         host::logClear();

@@ -18,21 +18,14 @@ namespace {
 class PaddedStride : public ::testing::TestWithParam<std::pair<int, int>> {
 protected:
     static void SetUpTestSuite() {
-        static char path[] = "/tmp/qor_stride64_XXXXXX";
-        int fd = mkstemp(path);
-        ASSERT_GE(fd, 0);
-        FILE* f = fdopen(fd, "w");
-        fputs("gralloc.stride.align=64\n", f);
-        fclose(f);
-        setenv("DEVICE_PROFILE", path, 1);
+        ASSERT_TRUE(useDeviceProfile("gralloc.stride.align=64\n"));
         sGl = new HeadlessGl();
         ASSERT_TRUE(sGl->create(QOR_GLES_VERSION[0] == '3' ? 3 : 2));
     }
     static void TearDownTestSuite() {
         delete sGl;
         sGl = nullptr;
-        remove(getenv("DEVICE_PROFILE"));
-        unsetenv("DEVICE_PROFILE");
+        dropDeviceProfile();
     }
     void TearDown() override {
         nativeStopCapturer(nullptr, nullptr);

@@ -3,6 +3,8 @@
 #define QOR_TESTS_CAPTURE_SUPPORT_H
 
 #include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <string>
@@ -37,6 +39,22 @@ inline bool logHasTagOf(const std::string& text, const std::string& tagPart) {
         if (line.msg.find(text) != std::string::npos && line.tag.find(tagPart) != std::string::npos)
             return true;
     return false;
+}
+
+// Points DEVICE_PROFILE at a scratch profile holding `lines` (for a suite's
+// set-up); dropDeviceProfile() removes it again.
+inline bool useDeviceProfile(const char* lines) {
+    char path[] = "/tmp/qor_capture_profile_XXXXXX";
+    int fd = mkstemp(path);
+    if (fd < 0) return false;
+    FILE* f = fdopen(fd, "w");
+    fputs(lines, f);
+    fclose(f);
+    return setenv("DEVICE_PROFILE", path, 1) == 0;
+}
+inline void dropDeviceProfile() {
+    if (const char* path = getenv("DEVICE_PROFILE")) remove(path);
+    unsetenv("DEVICE_PROFILE");
 }
 
 }  // namespace test
