@@ -44,14 +44,15 @@ decoded() { ffmpeg -v error -i "$out" -map 0:v -fps_mode passthrough "$@"; }
 distinct=$(decoded -f framemd5 - | grep -v '^#' | awk -F, '{print $NF}' | sort -u | wc -l)
 check "frames all differ ($distinct distinct of $frames)" test "$distinct" -eq "$frames"
 
-# Order: the progress bar's green length (of 90 columns) never shrinks from
-# one frame to the next, and grows over the recording.
+# Order: the progress bar's green length (of 90 columns; it grows by about
+# 1.5 a frame) never shrinks by more than the one column that coding noise
+# can take from its edge, and grows over the recording.
 bars=$(decoded -vf "crop=iw*0.9:ih*0.012:iw*0.05:ih*0.946,scale=90:1" -f rawvideo -pix_fmt rgb24 - |
   od -An -v -tu1 -w270 |
   awk '{ n = 0; for (i = 1; i <= NF; i += 3) if ($(i+1) > $i + 60 && $(i+1) > $(i+2) + 60) n++; print n }' |
   paste -sd' ')
 check "frames in drawing order (bar lengths: $bars)" \
-  awk -v b="$bars" 'BEGIN { n = split(b, v, " "); for (i = 2; i <= n; i++) if (v[i] < v[i-1]) exit 1; exit !(n > 1 && v[n] > v[1] + 30) }'
+  awk -v b="$bars" 'BEGIN { n = split(b, v, " "); for (i = 2; i <= n; i++) if (v[i] < v[i-1] - 1) exit 1; exit !(n > 1 && v[n] > v[1] + 30) }'
 
 # Upright: near the end the progress bar (bottom left, green) is nearly full;
 # flipped, that place would hold the dark sky above the clock.
