@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include <binder/ProcessState.h>
 #include <media/IOMX.h>
 #include <media/stagefright/MediaDefs.h>
 #include <media/stagefright/MediaErrors.h>
@@ -69,6 +70,8 @@ class DriverTest : public ::testing::Test {
 protected:
     void SetUp() override {
         host::logClear();
+        // The service holds its messages until the process takes them.
+        android::ProcessState::self()->startThreadPool();
         ASSERT_EQ(android::OK, mClient.connect());
     }
     void TearDown() override {

@@ -5,6 +5,8 @@
  * a callback thread of that node (never inside the caller's call), in the
  * order the component produced them: one message per onMessage call on
  * levels 18 and 21, every queued message in one onMessages call on level 23.
+ * As binder would, the service holds every message until the process has
+ * started its thread pool (ProcessState::startThreadPool).
  *
  * Faults a profile can switch on per codec (codec.N.fault.*):
  *   allocnode=1     allocateNode is refused
@@ -29,6 +31,7 @@
 #include <thread>
 
 #include <binder/IMemory.h>
+#include <binder/ProcessState.h>
 #include <host/device_profile.h>
 #include <media/stagefright/MediaErrors.h>
 #include <utils/Log.h>
@@ -49,9 +52,10 @@ template <typename T>
 inline T idFrom(uintptr_t v) { return (T)(void*)v; }
 #endif
 
-// Delivers one node's messages to its observer on a thread of its own.
-// The thread is detached: a node can be freed from inside a callback (the
-// observer's owner may go away there), so nobody waits for it.
+// Delivers one node's messages to its observer on a thread of its own,
+// once the process's thread pool is started. The thread is detached: a node
+// can be freed from inside a callback (the observer's owner may go away
+// there), so nobody waits for it.
 class MessageDispatcher : public std::enable_shared_from_this<MessageDispatcher> {
 public:
     explicit MessageDispatcher(const sp<IOMXObserver>& observer) : mObserver(observer) {}
@@ -59,6 +63,11 @@ public:
     void start() {
         std::shared_ptr<MessageDispatcher> self = shared_from_this();
         std::thread([self] { self->loop(); }).detach();
+        std::weak_ptr<MessageDispatcher> weak = self;
+        ProcessState::self()->whenThreadPoolStarted([weak] {
+            std::shared_ptr<MessageDispatcher> dispatcher = weak.lock();
+            if (dispatcher) dispatcher->poolStarted();
+        });
     }
 
     void post(const omx_message& msg) {
@@ -83,10 +92,16 @@ public:
     }
 
 private:
+    void poolStarted() {
+        std::lock_guard<std::mutex> guard(mLock);
+        mPoolStarted = true;
+        mCond.notify_one();
+    }
+
     void loop() {
         std::unique_lock<std::mutex> lock(mLock);
         while (true) {
-            mCond.wait(lock, [this] { return mClosed || !mQueue.empty(); });
+            mCond.wait(lock, [this] { return mClosed || (mPoolStarted && !mQueue.empty()); });
             if (mClosed) break;
             sp<IOMXObserver> observer = mObserver;
 #if PLATFORM_LEVEL >= 23
@@ -110,6 +125,7 @@ private:
     std::deque<omx_message> mQueue;
     sp<IOMXObserver> mObserver;
     bool mClosed = false;
+    bool mPoolStarted = false;
 };
 
 struct BufferRecord {
