@@ -37,6 +37,8 @@ status_t EncodeSource::stop() {
         mStarted = false;
         ALOGI("[%s] EncodeSource stop", mName);
     }
+    // A reader still waiting for a frame gets none.
+    mDataCond.broadcast();
     return android::OK;
 }
 
@@ -84,7 +86,7 @@ status_t EncodeSource::read(MediaBuffer** buffer, const ReadOptions* /*options*/
     }
     while (!mPending.busy) {
         mDataCond.wait(mLock);
-        if (mEOS && !mPending.busy) {
+        if ((mEOS || !mStarted) && !mPending.busy) {
             ALOGI("[%s:%d] EncodeSource read no more data.", mName, 224);
             return android::ERROR_END_OF_STREAM;
         }

@@ -12,6 +12,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <OMX_Audio.h>
@@ -253,10 +254,20 @@ private:
     status_t seek_l(int64_t seekTimeUs, ReadOptions::SeekMode seekMode) REQUIRES(mLock);
     status_t takeFilledBuffer(android::MediaBuffer** buffer) REQUIRES(mLock);
 
+    // Input feeding (OMXCodecFeeder.cpp): a thread of the driver's own reads
+    // the source without mLock, so that neither the service's callbacks nor
+    // read() ever wait for the source's next buffer.
+    void startFeeder() REQUIRES(mLock);
+    void stopFeeder() EXCLUDES(mLock);
+    void feedLoop() EXCLUDES(mLock);
+    bool mayFeed() REQUIRES(mLock);
+    bool streamRuns() REQUIRES(mLock);
+    bool inputBufferFree() REQUIRES(mLock);
+    void feedOne() REQUIRES(mLock);
+    void submitSourceResult(status_t err, MediaBufferRef srcBuffer) REQUIRES(mLock);
+
     // Data flow (OMXCodecDataFlow.cpp)
     void drainInputBuffers() REQUIRES(mLock);
-    bool drainInputBuffer(BufferInfo* info) REQUIRES(mLock);
-    bool drainAnyInputBuffer() REQUIRES(mLock);
     bool submitCodecSpecificData(BufferInfo* info) REQUIRES(mLock);
     ReadOptions takePendingSeek() REQUIRES(mLock);
     bool submitEndOfStream(BufferInfo* info, status_t finalStatus) REQUIRES(mLock);
@@ -265,10 +276,11 @@ private:
         REQUIRES(mLock);
     void fillOutputBuffers() REQUIRES(mLock);
     void fillOutputBuffer(BufferInfo* info) REQUIRES(mLock);
+    bool filledRangeFits(BufferInfo* info, const android::omx_message& msg) REQUIRES(mLock);
     void deliverFilledBuffer(BufferInfo* info, const android::omx_message& msg) REQUIRES(mLock);
     bool describeFilledBuffer(android::MediaBuffer* buffer, const android::omx_message& msg)
         REQUIRES(mLock);
-    int64_t getDecodingTimeUs() REQUIRES(mLock);
+    int64_t getDecodingTimeUs(int64_t timeUs) REQUIRES(mLock);
     status_t emptyBuffer_l(android::IOMX::buffer_id buffer, OMX_U32 offset, OMX_U32 length,
                            OMX_U32 flags, OMX_TICKS timestamp) REQUIRES(mLock);
     status_t fillBuffer_l(android::IOMX::buffer_id buffer) REQUIRES(mLock);
@@ -286,8 +298,9 @@ private:
     // Set at construction; the destructor lets it go before the node.
     sp<android::MediaSource> mSource;
 
-    // Lock order: mLock before the source's own locks (read(), start() and
-    // stop() reach the source with mLock held) and before the service's;
+    // Lock order: mLock before the source's own locks (start() and stop()
+    // reach the source with mLock held; the feeder reads it without) and
+    // before the service's;
     // the service delivers its messages on its own threads and takes mLock
     // through the observer, never while it holds a lock of its own. Clients
     // give output buffers back (signalBufferReturned) without holding mLock.
@@ -317,6 +330,16 @@ private:
     std::list<size_t> mFilledBuffers GUARDED_BY(mLock);
     std::list<int64_t> mDecodingTimeList GUARDED_BY(mLock);
     int64_t mLastDecodingTimeUs GUARDED_BY(mLock) = 0;
+    // Presentation time of the last output that took a decoding time.
+    int64_t mLastOutputTimeUs GUARDED_BY(mLock) = -1;
+
+    // The feeder: runs from a successful start() to stop(); woken through
+    // mInputReady whenever feeding may go on.
+    std::thread mFeeder;
+    android::Condition mInputReady;
+    bool mFeederExit GUARDED_BY(mLock) = false;
+    // Bumped by a flush: a buffer read before it belongs to the old stream.
+    uint32_t mFeedGeneration GUARDED_BY(mLock) = 0;
 
     OMXCodec(const OMXCodec&) = delete;
     OMXCodec& operator=(const OMXCodec&) = delete;

@@ -202,6 +202,11 @@ OMXCodec::OMXCodec(const sp<IOMX>& omx, IOMX::node_id node, uint32_t quirks, uin
 // Only the last reference gets here: no message handler and no other
 // thread can hold mLock any more.
 OMXCodec::~OMXCodec() {
+    // A client that never stopped: the source's stop ends the feeder's read.
+    if (mFeeder.joinable()) {
+        mSource->stop();
+        stopFeeder();
+    }
     mSource.clear();
     CHECK(mState == LOADED || mState == ERROR || mState == LOADED_TO_IDLE);
     status_t err = mOMX->freeNode(mNode);

@@ -1,6 +1,6 @@
 // The two pumps behind read(): raw buffers from the source into the
-// component's input buffers, encoded output buffers from the component to
-// the filled list read() takes from.
+// component's input buffers (submitted by the feeder), encoded output
+// buffers from the component to the filled list read() takes from.
 #define LOG_TAG "OMXCodec"
 #include "omx_codec/OMXCodec.h"
 
@@ -39,52 +39,8 @@ status_t OMXCodec::fillBuffer_l(android::IOMX::buffer_id buffer) {
 #endif
 }
 
-void OMXCodec::drainInputBuffers() {
-    CHECK(mState == EXECUTING || mState == RECONFIGURING);
-    if (mFlags & kUseSecureInputBuffers) {
-        for (size_t i = 0; i < mPortBuffers[kPortIndexInput].size(); ++i) {
-            if (!drainAnyInputBuffer() || (mFlags & kOnlySubmitOneInputBufferAtOneTime)) break;
-        }
-        return;
-    }
-    std::vector<BufferInfo>* buffers = &mPortBuffers[kPortIndexInput];
-    for (size_t i = 0; i < buffers->size(); ++i) {
-        BufferInfo* info = &(*buffers)[i];
-        if (info->mStatus != OWNED_BY_US) continue;
-        if (!drainInputBuffer(info)) break;
-        if (mFlags & kOnlySubmitOneInputBufferAtOneTime) break;
-    }
-}
-
-bool OMXCodec::drainAnyInputBuffer() { return drainInputBuffer((BufferInfo*)nullptr); }
-
-bool OMXCodec::drainInputBuffer(BufferInfo* info) {
-    if (info != nullptr) CHECK_EQ((int)info->mStatus, (int)OWNED_BY_US);
-    if (mSignalledEOS) return false;
-    if (mCodecSpecificDataIndex < mCodecSpecificData.size()) return submitCodecSpecificData(info);
-    if (mPaused) return false;
-
-    ReadOptions options = takePendingSeek();
-    MediaBufferRef srcBuffer;
-    status_t err = mSource->read(srcBuffer.receive(), &options);
-    // The source's end (or error) is the end of the stream.
-    if (err != OK) return submitEndOfStream(info, err);
-
-    if (mFlags & kUseSecureInputBuffers) {
-        info = findInputBufferByDataPointer(srcBuffer->data());
-        CHECK(info != nullptr);
-    }
-    if (srcBuffer->range_length() > info->mSize) {
-        ALOGE(
-            "[%s] Codec's input buffers are too small to accomodate buffer read from source "
-            "(info->mSize = %d, srcLength = %d)",
-            mComponentName.c_str(), (int)info->mSize, (int)srcBuffer->range_length());
-        srcBuffer.reset();
-        setState(ERROR);
-        return false;
-    }
-    return submitSourceBuffer(info, std::move(srcBuffer));
-}
+// Input buffers are filled by the feeder (OMXCodecFeeder.cpp): wake it.
+void OMXCodec::drainInputBuffers() { mInputReady.signal(); }
 
 // The next configuration block goes first, AVC ones behind a start code.
 bool OMXCodec::submitCodecSpecificData(BufferInfo* info) {
@@ -207,22 +163,46 @@ void OMXCodec::fillOutputBuffer(BufferInfo* info) {
     info->mStatus = OWNED_BY_COMPONENT;
 }
 
-int64_t OMXCodec::getDecodingTimeUs() {
+// An encoder may hand out a frame in several buffers (one per slice, say):
+// they carry the frame's time and share its decoding time. Each new frame
+// takes the next input's time, however far outputs trail inputs.
+int64_t OMXCodec::getDecodingTimeUs(int64_t timeUs) {
     CHECK(mIsEncoder && mIsVideo);
-    // An encoder may hand out more buffers than it was given frames (a
-    // frame in pieces): those share the last frame's decoding time.
-    if (mDecodingTimeList.empty()) return mLastDecodingTimeUs;
+    if (timeUs == mLastOutputTimeUs || mDecodingTimeList.empty()) return mLastDecodingTimeUs;
+    mLastOutputTimeUs = timeUs;
     mLastDecodingTimeUs = mDecodingTimeList.front();
     mDecodingTimeList.pop_front();
     return mLastDecodingTimeUs;
 }
 
+// A component that claims more than the buffer holds has lost the unit: no
+// bytes of it can be trusted, so the stream ends as a component error.
+bool OMXCodec::filledRangeFits(BufferInfo* info, const android::omx_message& msg) {
+    const OMX_U32 rangeOffset = msg.u.extended_buffer_data.range_offset;
+    const OMX_U32 rangeLength = msg.u.extended_buffer_data.range_length;
+    const size_t size = info->mOutputBuffer->size();
+    if (rangeOffset <= size && rangeLength <= size - rangeOffset) return true;
+    ALOGE("[%s] FILL_BUFFER_DONE claims %u bytes at %u of a %zu-byte buffer: component error",
+          mComponentName.c_str(), (unsigned)rangeLength, (unsigned)rangeOffset, size);
+    setState(ERROR);
+    return false;
+}
+
 void OMXCodec::deliverFilledBuffer(BufferInfo* info, const android::omx_message& msg) {
+    if (!filledRangeFits(info, msg)) return;
     const bool isCodecSpecific = describeFilledBuffer(info->mOutputBuffer.get(), msg);
     if (msg.u.extended_buffer_data.flags & OMX_BUFFERFLAG_EOS) mNoMoreOutputData = true;
 
     if (mIsEncoder && mIsVideo) {
-        int64_t decodingTimeUs = isCodecSpecific ? 0 : getDecodingTimeUs();
+        // The empty end-of-stream buffer belongs to no frame of its own.
+        int64_t decodingTimeUs = 0;
+        if (isCodecSpecific) {
+            decodingTimeUs = 0;
+        } else if (msg.u.extended_buffer_data.range_length > 0) {
+            decodingTimeUs = getDecodingTimeUs(msg.u.extended_buffer_data.timestamp);
+        } else {
+            decodingTimeUs = mLastDecodingTimeUs;
+        }
         info->mOutputBuffer->meta_data()->setInt64(android::kKeyDecodingTime, decodingTimeUs);
     }
 
@@ -241,20 +221,12 @@ void OMXCodec::deliverFilledBuffer(BufferInfo* info, const android::omx_message&
     if (mIsEncoder) sched_yield();
 }
 
-// Range, time and flags of a FILL_BUFFER_DONE on the buffer read() hands
-// out. True for a configuration block.
+// Range (checked to fit), time and flags of a FILL_BUFFER_DONE on the
+// buffer read() hands out. True for a configuration block.
 bool OMXCodec::describeFilledBuffer(MediaBuffer* buffer, const android::omx_message& msg) {
     const OMX_U32 flags = msg.u.extended_buffer_data.flags;
-    const OMX_U32 rangeOffset = msg.u.extended_buffer_data.range_offset;
-    const OMX_U32 rangeLength = msg.u.extended_buffer_data.range_length;
-    if (rangeOffset > buffer->size() || rangeLength > buffer->size() - rangeOffset) {
-        ALOGE(
-            "[%s] Codec lied about its buffer size requirements, sending a buffer larger than "
-            "the originally advertised size in FILL_BUFFER_DONE!",
-            mComponentName.c_str());
-    } else {
-        buffer->set_range(rangeOffset, rangeLength);
-    }
+    buffer->set_range(msg.u.extended_buffer_data.range_offset,
+                      msg.u.extended_buffer_data.range_length);
 
     buffer->meta_data()->clear();
     buffer->meta_data()->setInt64(android::kKeyTime, msg.u.extended_buffer_data.timestamp);

@@ -74,11 +74,7 @@ void OMXCodec::onEmptyBufferDone(android::IOMX::buffer_id buffer) {
         CHECK_EQ(err, (status_t)OK);
     } else if (mState != ERROR && mPortStatus[kPortIndexInput] != SHUTTING_DOWN) {
         CHECK_EQ((int)mPortStatus[kPortIndexInput], (int)ENABLED);
-        if (mFlags & kUseSecureInputBuffers) {
-            drainAnyInputBuffer();
-        } else {
-            drainInputBuffer(&(*buffers)[i]);
-        }
+        drainInputBuffers();
     }
 }
 

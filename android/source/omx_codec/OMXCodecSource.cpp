@@ -26,14 +26,16 @@ status_t OMXCodec::start(MetaData* meta) {
         params->setInt64(android::kKeyTime, startTimeUs);
     }
     resetStreamState();
-    if (mIsEncoder) return startEncoder(params);
-
-    status_t err = mSource->start(params.get());
-    if (err != OK) {
+    status_t err;
+    if (mIsEncoder) {
+        err = startEncoder(params);
+    } else if ((err = mSource->start(params.get())) != OK) {
         ALOGE("[%s] source failed to start: %d", mComponentName.c_str(), err);
-        return err;
+    } else {
+        err = init();
     }
-    return init();
+    if (err == OK) startFeeder();
+    return err;
 }
 
 void OMXCodec::resetStreamState() {
@@ -49,6 +51,7 @@ void OMXCodec::resetStreamState() {
     // Times of frames a previous run left in the encoder are not this one's.
     mDecodingTimeList.clear();
     mLastDecodingTimeUs = 0;
+    mLastOutputTimeUs = -1;
     mPaused = false;
 }
 
@@ -69,10 +72,15 @@ status_t OMXCodec::startEncoder(const sp<MetaData>& params) {
     return err;
 }
 
+// The source's stop also ends a read the feeder is blocked in.
 status_t OMXCodec::stop() {
-    Mutex::Autolock autoLock(mLock);
-    status_t err = stopOmxComponent_l();
-    status_t sourceErr = mSource->stop();
+    status_t err, sourceErr;
+    {
+        Mutex::Autolock autoLock(mLock);
+        err = stopOmxComponent_l();
+        sourceErr = mSource->stop();
+    }
+    stopFeeder();
     return err != OK ? err : sourceErr;
 }
 
@@ -147,8 +155,11 @@ status_t OMXCodec::seek_l(int64_t seekTimeUs, ReadOptions::SeekMode seekMode) {
     mSeekTimeUs = seekTimeUs;
     mSeekMode = seekMode;
     mFilledBuffers.clear();
-    // The flush drops the frames these times belong to.
+    // The flush drops the frames these times belong to, and a buffer the
+    // feeder reads meanwhile.
     mDecodingTimeList.clear();
+    mLastOutputTimeUs = -1;
+    ++mFeedGeneration;
     CHECK_EQ((int)mState, (int)EXECUTING);
     bool emulateInputFlushCompletion = !flushPortAsync(kPortIndexInput);
     bool emulateOutputFlushCompletion = !flushPortAsync(kPortIndexOutput);
