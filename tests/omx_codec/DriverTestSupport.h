@@ -12,6 +12,7 @@
 #include <atomic>
 #include <fstream>
 #include <list>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -122,8 +123,8 @@ inline std::string avc(int n, const char* name, const std::string& extra = "") {
 // Forwards every call to the host service, and lets a test script the
 // conversation: slip messages of its own in front of a command the driver
 // sends, deliver messages as the service would, put a message of its own in
-// place of one the component sends, or refuse a command. It notes every
-// command the driver sends.
+// place of one the component sends, refuse a command, overstate a fill or
+// split frames over two buffers. It notes every command the driver sends.
 class ProxyOMX : public android::IOMX {
 public:
     explicit ProxyOMX(const sp<android::IOMX>& real) : mReal(real), mRelay(new Relay(this)) {}
@@ -172,6 +173,25 @@ public:
         mArmed = true;
     }
     bool injected() const { return mInjected; }
+
+    // The `nth` output the component fills (the configuration counts) reaches
+    // the driver claiming far more bytes than its buffer holds.
+    void overstateFill(int nth) {
+        std::lock_guard<std::mutex> guard(mMutex);
+        mOverstate = nth;
+    }
+    // Each encoded frame reaches the driver in two buffers, split at its last
+    // start code, as encoders that put slices in buffers of their own do.
+    // The second is a buffer the driver asked to fill that the proxy kept
+    // back from the component (and hands back empty before Idle).
+    void splitFrames() {
+        std::lock_guard<std::mutex> guard(mMutex);
+        mSplit = true;
+    }
+    int splits() {
+        std::lock_guard<std::mutex> guard(mMutex);
+        return mSplits;
+    }
 
     bool livesLocally(node_id node, pid_t pid) override { return mReal->livesLocally(node, pid); }
     status_t listNodes(std::list<ComponentInfo>* list) override { return mReal->listNodes(list); }
@@ -226,13 +246,14 @@ public:
 #if PLATFORM_LEVEL >= 23
     status_t useBuffer(node_id n, port_index_t port, const sp<android::IMemory>& mem,
                        buffer_id* buffer, OMX_U32 size) override {
-        return mReal->useBuffer(n, port, mem, buffer, size);
+        return noteData(mReal->useBuffer(n, port, mem, buffer, size), buffer, mem->pointer());
     }
     status_t allocateBufferWithBackup(node_id n, port_index_t port, const sp<android::IMemory>& mem,
                                       buffer_id* buffer, OMX_U32 size) override {
         return mReal->allocateBufferWithBackup(n, port, mem, buffer, size);
     }
     status_t fillBuffer(node_id n, buffer_id buffer, int fence) override {
+        if (keepSpare(buffer)) return android::OK;
         return mReal->fillBuffer(n, buffer, fence);
     }
     status_t emptyBuffer(node_id n, buffer_id buffer, OMX_U32 offset, OMX_U32 length, OMX_U32 flags,
@@ -243,13 +264,16 @@ public:
 #else
     status_t useBuffer(node_id n, port_index_t port, const sp<android::IMemory>& mem,
                        buffer_id* buffer) override {
-        return mReal->useBuffer(n, port, mem, buffer);
+        return noteData(mReal->useBuffer(n, port, mem, buffer), buffer, mem->pointer());
     }
     status_t allocateBufferWithBackup(node_id n, port_index_t port, const sp<android::IMemory>& mem,
                                       buffer_id* buffer) override {
         return mReal->allocateBufferWithBackup(n, port, mem, buffer);
     }
-    status_t fillBuffer(node_id n, buffer_id buffer) override { return mReal->fillBuffer(n, buffer); }
+    status_t fillBuffer(node_id n, buffer_id buffer) override {
+        if (keepSpare(buffer)) return android::OK;
+        return mReal->fillBuffer(n, buffer);
+    }
     status_t emptyBuffer(node_id n, buffer_id buffer, OMX_U32 offset, OMX_U32 length, OMX_U32 flags,
                          OMX_TICKS timestamp) override {
         deliverHeldEvent();
@@ -258,7 +282,8 @@ public:
 #endif
     status_t allocateBuffer(node_id n, port_index_t port, size_t size, buffer_id* buffer,
                             void** data) override {
-        return mReal->allocateBuffer(n, port, size, buffer, data);
+        status_t err = mReal->allocateBuffer(n, port, size, buffer, data);
+        return noteData(err, buffer, data != nullptr ? *data : nullptr);
     }
     status_t freeBuffer(node_id n, port_index_t port, buffer_id buffer) override {
         return mReal->freeBuffer(n, port, buffer);
@@ -276,13 +301,17 @@ private:
         void onMessages(const std::list<android::omx_message>& messages) override {
             std::list<android::omx_message> relayed;
             for (const android::omx_message& msg : messages) {
-                if (!mProxy->hold(msg)) relayed.push_back(mProxy->script(msg));
+                if (mProxy->hold(msg)) continue;
+                for (const android::omx_message& m : mProxy->rewrite(mProxy->script(msg)))
+                    relayed.push_back(m);
             }
             if (!relayed.empty()) mProxy->mObserver->onMessages(relayed);
         }
 #else
         void onMessage(const android::omx_message& msg) override {
-            if (!mProxy->hold(msg)) mProxy->mObserver->onMessage(mProxy->script(msg));
+            if (mProxy->hold(msg)) return;
+            for (const android::omx_message& m : mProxy->rewrite(mProxy->script(msg)))
+                mProxy->mObserver->onMessage(m);
         }
 #endif
     private:
@@ -338,6 +367,61 @@ private:
         return msg;
     }
 
+    status_t noteData(status_t err, buffer_id* buffer, void* data) {
+        std::lock_guard<std::mutex> guard(mMutex);
+        if (err == android::OK) mData[*buffer] = (uint8_t*)data;
+        return err;
+    }
+
+    // True when `buffer` stays with the proxy as the spare of a split.
+    bool keepSpare(buffer_id buffer) {
+        std::lock_guard<std::mutex> guard(mMutex);
+        if (!mSplit || mHaveSpare || mData[buffer] == nullptr) return false;
+        mSpare = buffer;
+        mHaveSpare = true;
+        return true;
+    }
+
+    // The messages the driver gets for one of the component's: an
+    // overstated fill, a frame in two buffers, the spare handed back empty
+    // in front of the Idle state's completion.
+    std::vector<android::omx_message> rewrite(android::omx_message msg) {
+        std::lock_guard<std::mutex> guard(mMutex);
+        auto& fill = msg.u.extended_buffer_data;
+        if (msg.type == android::omx_message::FILL_BUFFER_DONE && fill.range_length > 0 &&
+            ++mFills == mOverstate) {
+            fill.range_length = 1u << 30;
+        }
+        if (msg.type == android::omx_message::EVENT && mHaveSpare &&
+            msg.u.event_data.event == OMX_EventCmdComplete &&
+            msg.u.event_data.data1 == OMX_CommandStateSet && msg.u.event_data.data2 == OMX_StateIdle) {
+            android::omx_message empty = msg;
+            empty.type = android::omx_message::FILL_BUFFER_DONE;
+            memset(&empty.u, 0, sizeof(empty.u));
+            empty.u.extended_buffer_data.buffer = mSpare;
+            mHaveSpare = false;
+            return {empty, msg};
+        }
+        if (msg.type != android::omx_message::FILL_BUFFER_DONE || !mHaveSpare ||
+            fill.range_length <= 4 || (fill.flags & OMX_BUFFERFLAG_CODECCONFIG)) {
+            return {msg};
+        }
+        const uint8_t* unit = mData[fill.buffer] + fill.range_offset;
+        size_t cut = fill.range_length - 4;
+        while (cut > 0 && memcmp(unit + cut, "\x00\x00\x00\x01", 4) != 0) --cut;
+        if (cut == 0) return {msg};
+        android::omx_message tail = msg;
+        tail.u.extended_buffer_data.buffer = mSpare;
+        tail.u.extended_buffer_data.range_offset = 0;
+        tail.u.extended_buffer_data.range_length = fill.range_length - cut;
+        memcpy(mData[mSpare], unit + cut, fill.range_length - cut);
+        fill.range_length = cut;
+        fill.flags &= ~(OMX_U32)(OMX_BUFFERFLAG_EOS | OMX_BUFFERFLAG_ENDOFFRAME);
+        mHaveSpare = false;
+        ++mSplits;
+        return {msg, tail};
+    }
+
     void noteCommand(OMX_COMMANDTYPE cmd, OMX_S32 param) {
         std::string name;
         if (cmd == OMX_CommandStateSet) {
@@ -365,6 +449,11 @@ private:
     std::atomic<bool> mInjected{false};
     OMX_U32 mInjectPort = 0;
     android::omx_message mInject;
+    int mOverstate = 0, mFills = 0;
+    bool mSplit = false, mHaveSpare = false;
+    buffer_id mSpare{};
+    int mSplits = 0;
+    std::map<buffer_id, uint8_t*> mData;
 };
 
 }  // namespace qor_driver_test
