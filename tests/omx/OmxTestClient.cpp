@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 
+#include <binder/ProcessState.h>
 #include <media/stagefright/OMXClient.h>
 
 namespace qor_test {
@@ -55,6 +56,8 @@ int TestObserver::callbacks() {
 }
 
 OmxTestClient::OmxTestClient() : mObserver(new TestObserver), mNode() {
+    // Its process takes the service's messages (the benchmarks use it too).
+    android::ProcessState::self()->startThreadPool();
     OMXClient client;
     client.connect();
     mOMX = client.interface();
