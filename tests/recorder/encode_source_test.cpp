@@ -98,6 +98,20 @@ TEST_F(EncodeSourceTest, EndOfStreamWakesAWaitingReaderThenRefusesReads) {
     EXPECT_EQ(1, host::logCount("[video:215] EncodeSource read no more data."));
 }
 
+// The encoder reads on a thread of its own; its stop must not leave that
+// thread waiting for a frame that will never be pushed.
+TEST_F(EncodeSourceTest, StopWakesAWaitingReader) {
+    mSource->start();
+    auto reader = std::async(std::launch::async, [&] {
+        MediaBuffer* buffer = nullptr;
+        return mSource->read(&buffer);
+    });
+    EXPECT_TRUE(stillBlocked(reader));
+    mSource->stop();
+    ASSERT_EQ(std::future_status::ready, reader.wait_for(std::chrono::seconds(5)));
+    EXPECT_EQ(android::ERROR_END_OF_STREAM, reader.get());
+}
+
 TEST_F(EncodeSourceTest, EndOfStreamDeliversThePendingBufferAndReleasesAWaitingProducer) {
     mSource->start();
     EXPECT_EQ(0, mSource->pushBuffer(mFrames[0], 0, 16, 1));

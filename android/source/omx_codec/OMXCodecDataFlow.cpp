@@ -196,12 +196,10 @@ void OMXCodec::deliverFilledBuffer(BufferInfo* info, const android::omx_message&
     if (mIsEncoder && mIsVideo) {
         // The empty end-of-stream buffer belongs to no frame of its own.
         int64_t decodingTimeUs = 0;
-        if (isCodecSpecific) {
-            decodingTimeUs = 0;
-        } else if (msg.u.extended_buffer_data.range_length > 0) {
-            decodingTimeUs = getDecodingTimeUs(msg.u.extended_buffer_data.timestamp);
-        } else {
-            decodingTimeUs = mLastDecodingTimeUs;
+        if (!isCodecSpecific) {
+            decodingTimeUs = msg.u.extended_buffer_data.range_length > 0
+                                 ? getDecodingTimeUs(msg.u.extended_buffer_data.timestamp)
+                                 : mLastDecodingTimeUs;
         }
         info->mOutputBuffer->meta_data()->setInt64(android::kKeyDecodingTime, decodingTimeUs);
     }
