@@ -211,6 +211,22 @@ int IcodecInterface::pause() {
     return api().setPause();
 }
 
+int IcodecInterface::resume() {
+    Mutex::Autolock guard(mLock);
+    ALOGI("resume");
+    if (!mLoaded || !mStarted || api().status() != kLibraryPaused) {
+        ALOGE("resume, nothing paused to resume.");
+        return -1;
+    }
+    // The library's start while paused resumes; the path is not used.
+    if (api().start(nullptr) != 0) {
+        ALOGE("resume fail, the recording ends.");
+        stop_l();
+        return -1;
+    }
+    return 0;
+}
+
 int IcodecInterface::status() {
     Mutex::Autolock guard(mLock);
     ALOGI("status %s.", startStop(mStarted));
