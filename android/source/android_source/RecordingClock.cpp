@@ -17,6 +17,13 @@ void RecordingClock::reset(int64_t audioBytesPerSecond) {
 
 bool RecordingClock::stamp(bool video, int64_t wallUs, int32_t size, int64_t* recordingUs) {
     if (paused() || wallUs < mResumedAtUs) return false;
+    if (mGoOnAtUs >= 0) {
+        // A push of the other stream stamped before this one and admitted
+        // after it would go back in time: it is refused like a paused one.
+        mPausedTotalUs = wallUs - mGoOnAtUs;
+        mResumedAtUs = wallUs;
+        mGoOnAtUs = -1;
+    }
     *recordingUs = wallUs - mPausedTotalUs;
     if (!video) {
         if (mAudioStartUs < 0) mAudioStartUs = *recordingUs;
@@ -36,8 +43,7 @@ void RecordingClock::resume(int64_t nowUs) {
         const int64_t audioEndUs = mAudioStartUs + mAudioBytes * 1000000 / mAudioBytesPerSecond;
         if (audioEndUs > goOnAtUs) goOnAtUs = audioEndUs;
     }
-    if (nowUs < mPausedAtUs) nowUs = mPausedAtUs;  // the wall clock was set back
-    mPausedTotalUs = nowUs - goOnAtUs;
+    mGoOnAtUs = goOnAtUs;
     mResumedAtUs = nowUs;
     mPausedAtUs = -1;
 }

@@ -22,14 +22,16 @@ public:
 
     // Stamps a push made at `wallUs` on the recording's time line. False
     // while paused, and for a push stamped before the last resume (made
-    // while paused).
+    // while paused) or before the first push after it.
     bool stamp(bool video, int64_t wallUs, int32_t size, int64_t* recordingUs);
 
     void pause(int64_t nowUs);
-    // The recording goes on from where what was accepted before the pause
-    // ends: the pause time, or the end of the sound pushed before it when
-    // that lies later (a block of sound lasts beyond the moment it is
-    // pushed, and a game may push its sound ahead).
+    // The recording goes on with the first push after this, from where what
+    // was accepted before the pause ends: the pause time, or the end of the
+    // sound pushed before it when that lies later (a block of sound lasts
+    // beyond the moment it is pushed, and a game may push its sound ahead).
+    // The time between the resume and that push holds nothing and is left
+    // out too.
     void resume(int64_t nowUs);
     bool paused() const { return mPausedAtUs >= 0; }
 
@@ -37,6 +39,7 @@ private:
     int64_t mPausedAtUs = -1;    // wall clock; -1 while running
     int64_t mResumedAtUs = 0;    // wall clock of the last resume
     int64_t mPausedTotalUs = 0;  // wall clock less recording time
+    int64_t mGoOnAtUs = -1;      // recording time of the first push after a resume
     // The sound plays on from its first block without a gap: accepted sound
     // ends its length after that block's time (recording time).
     int64_t mAudioStartUs = -1;
