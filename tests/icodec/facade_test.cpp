@@ -85,17 +85,24 @@ TEST_F(FacadeTest, FirstFrameIsDroppedAndAudioIsCutIntoBlocks) {
 
 // Each test runs in a process of its own (ctest), so no video parameters
 // were ever set here: only the audio track is recorded.
-TEST_F(FacadeTest, PauseTwiceAndAudioOnlyVideoPushes) {
+TEST_F(FacadeTest, PauseResumeTwiceAndAudioOnlyVideoPushes) {
+    EXPECT_EQ(-1, qor::resume(0));
     ASSERT_EQ(0, qor::setAudioParameter(48000, 1, 64000));
     ASSERT_EQ(0, qor::start("/tmp/facade.mp4"));
+    EXPECT_EQ(-1, qor::resume(0));
     std::vector<uint8_t> f = frame(0x1234);
     EXPECT_EQ(0, qor::pushVideoBuffer(f.data(), f.size(), (int)f.size(), 0));
     EXPECT_EQ(-1, qor::pushVideoBuffer(f.data(), f.size(), (int)f.size(), 0));
     EXPECT_EQ(0, qor::pause(1));
     EXPECT_EQ(-1, qor::pause(0));
     EXPECT_EQ(1, qor::status());  // a paused recording still reports 1
+    EXPECT_EQ(0, qor::resume(0));
+    EXPECT_EQ(-1, qor::resume(0));
+    EXPECT_EQ(3, host::logCount("resume, nothing paused to resume."));
+    EXPECT_EQ(0, qor::pause(1));
     EXPECT_EQ(0, qor::stop());
     EXPECT_EQ(0, qor::status());
+    EXPECT_EQ(-1, qor::resume(0));
 }
 
 TEST_F(FacadeTest, BadFramesAreRefusedWithoutBeingRead) {
