@@ -130,7 +130,6 @@ int AndroidCodec::startNew_l(const char* path) {
         mFileMeta->setInt32(android::kKeyBitRate, bitRate);
         mWriter->addSource(mVideoEncoder);
     }
-    mFileMeta->setInt32(android::kKeyRealTimeRecording, 0);
 
     android::ProcessState::self()->startThreadPool();
     resetClock_l();
