@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <string>
@@ -399,13 +400,16 @@ TEST_F(RecorderTest, PauseAndResumeRacingPushes) {
     std::vector<PushRecord> pushes[2];
     const int64_t firstUs = wallUs();
     auto pusher = [&](bool video) {
-        for (int64_t dueUs = firstUs; !done; dueUs += 1000) {
+        // Sound never catches up after a stall: its pushes are at least 1 ms
+        // apart, so what was accepted never runs ahead of the wall clock.
+        for (int64_t dueUs = firstUs; !done;) {
             const int64_t nowUs = wallUs();
             if (!video && nowUs < dueUs) usleep((useconds_t)(dueUs - nowUs));
             const int64_t begin = wallUs();
             const int r = video ? mRecorder->pushVideoBuffer(mFrame, 64, 64, begin)
                                 : mRecorder->pushAudioBuffer(mAudio, 0, sizeof(mAudio), begin);
             pushes[video].push_back({begin, wallUs(), r == 0});
+            dueUs = std::max(dueUs, begin) + 1000;
         }
     };
     std::thread video(pusher, true), audio(pusher, false);
