@@ -85,17 +85,24 @@ TEST_F(FacadeTest, FirstFrameIsDroppedAndAudioIsCutIntoBlocks) {
 
 // Each test runs in a process of its own (ctest), so no video parameters
 // were ever set here: only the audio track is recorded.
-TEST_F(FacadeTest, PauseTwiceAndAudioOnlyVideoPushes) {
+TEST_F(FacadeTest, PauseResumeTwiceAndAudioOnlyVideoPushes) {
+    EXPECT_EQ(-1, qor::resume(0));
     ASSERT_EQ(0, qor::setAudioParameter(48000, 1, 64000));
     ASSERT_EQ(0, qor::start("/tmp/facade.mp4"));
+    EXPECT_EQ(-1, qor::resume(0));
     std::vector<uint8_t> f = frame(0x1234);
     EXPECT_EQ(0, qor::pushVideoBuffer(f.data(), f.size(), (int)f.size(), 0));
     EXPECT_EQ(-1, qor::pushVideoBuffer(f.data(), f.size(), (int)f.size(), 0));
     EXPECT_EQ(0, qor::pause(1));
     EXPECT_EQ(-1, qor::pause(0));
     EXPECT_EQ(1, qor::status());  // a paused recording still reports 1
+    EXPECT_EQ(0, qor::resume(0));
+    EXPECT_EQ(-1, qor::resume(0));
+    EXPECT_EQ(3, host::logCount("resume, nothing paused to resume."));
+    EXPECT_EQ(0, qor::pause(1));
     EXPECT_EQ(0, qor::stop());
     EXPECT_EQ(0, qor::status());
+    EXPECT_EQ(-1, qor::resume(0));
 }
 
 TEST_F(FacadeTest, BadFramesAreRefusedWithoutBeingRead) {
@@ -118,10 +125,15 @@ TEST_F(FacadeTest, SlowEncoderNeverSeesAFrameRewritten) {
     ASSERT_EQ(0, qor::setVideoParameter(kWidth, kHeight, 30, 1000000, 1, 0));
     ASSERT_EQ(0, qor::setAudioParameter(8000, 1, 16000));
     ASSERT_EQ(0, qor::start("/tmp/facade.mp4"));
-    const int kFrames = 40;
-    for (int i = 0; i < kFrames; ++i) {
+    // A pause in the middle: the frames pushed while paused are refused and
+    // must not be written over the ones the encoder still holds.
+    const int kFrames = 40, kPauseAt = 20, kPaused = 6;
+    for (int i = 0; i < kFrames + kPaused; ++i) {
+        const bool paused = i >= kPauseAt && i < kPauseAt + kPaused;
+        if (i == kPauseAt) ASSERT_EQ(0, qor::pause(0));
+        if (i == kPauseAt + kPaused) ASSERT_EQ(0, qor::resume(0));
         std::vector<uint8_t> f = frame((uint16_t)(i * 1601));  // a different grey-ish each time
-        ASSERT_EQ(0, qor::pushVideoBuffer(f.data(), f.size(), (int)f.size(), 0));
+        ASSERT_EQ(paused ? -1 : 0, qor::pushVideoBuffer(f.data(), f.size(), (int)f.size(), 0));
         std::vector<uint8_t> pcm(1000, (uint8_t)i);
         qor::pushAudioBuffer(pcm.data(), 0, (int)pcm.size());
     }

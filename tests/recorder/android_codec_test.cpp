@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <string>
@@ -116,6 +117,7 @@ protected:
 
     std::unique_ptr<AndroidCodec> mRecorder;
     uint8_t mFrame[64] = {};
+    uint8_t mAudio[176] = {};  // 1 ms of 44.1 kHz stereo sound
 };
 
 const char kModel[] = "LumoKast Host";
@@ -179,18 +181,24 @@ TEST_F(RecorderTest, FullLifecycleWalksTheTransitionTable) {
     EXPECT_EQ(-1, mRecorder->pushVideoBuffer(mFrame, 64, 64, 10));
     EXPECT_EQ(1, lines("[video] state 'PAUSE' size 64 timestamp 10"));
 
-    // Resume restarts the writer with the file metadata; the state stays.
+    // Start while paused resumes: the writer, never paused, is left alone.
     EXPECT_EQ(0, mRecorder->start("/tmp/x.mp4"));
-    EXPECT_EQ(2, gWriter->startCalls());
-    EXPECT_TRUE(gWriter->lastStartHadParams());
-    EXPECT_EQ(0, gWriter->lastRealTime());
-    EXPECT_EQ(AndroidCodec::PAUSE, mRecorder->status());
+    EXPECT_EQ(1, lines("resume success."));
+    EXPECT_EQ(1, gWriter->startCalls());
+    EXPECT_EQ(AndroidCodec::STARTED, mRecorder->status());
+    EXPECT_EQ(-1, mRecorder->resume());
+    EXPECT_EQ(1, lines("resume is called in invalid state 'STARTED'."));
+    EXPECT_EQ(0, mRecorder->setPause());
+    EXPECT_EQ(0, mRecorder->resume());
+    EXPECT_EQ(AndroidCodec::STARTED, mRecorder->status());
 
     EXPECT_EQ(0, mRecorder->stop());
     EXPECT_EQ(1, lines("stop success."));
     EXPECT_EQ(AndroidCodec::STOPPED, mRecorder->status());
     EXPECT_EQ(-1, mRecorder->stop());
     EXPECT_EQ(1, lines("stop is called in invalid state 'STOPPED'."));
+    EXPECT_EQ(-1, mRecorder->resume());
+    EXPECT_EQ(1, lines("resume is called in invalid state 'STOPPED'."));
 
     // The encoders are gone with the recording.
     EXPECT_EQ(-1, mRecorder->start("/tmp/x.mp4"));
@@ -357,6 +365,109 @@ INSTANTIATE_TEST_SUITE_P(
                            "codec.0.colorformats=6,7\n" AAC,
                            nullptr, 0, false}),
         [](const ::testing::TestParamInfo<ChoiceCase>& info) { return info.param.name; });
+
+// Pushes are made the way the facade makes them: stamped with the wall clock.
+int64_t wallUs() { return qor::RecordingClock::wallClockUs(); }
+
+// The encoders ended during the pause (they failed): resume cannot go on,
+// says so, and stops the recording in order.
+TEST_F(RecorderTest, ResumeAfterTheEncodersEndedStopsTheRecording) {
+    startRecording();
+    EXPECT_EQ(0, mRecorder->pushVideoBuffer(mFrame, 64, 64, wallUs()));
+    EXPECT_EQ(0, mRecorder->setPause());
+    gWriter->mTracksEnded = true;
+    EXPECT_EQ(-1, mRecorder->resume());
+    EXPECT_EQ(1, lines("resume fail, the recording ended while paused."));
+    EXPECT_EQ(AndroidCodec::STOPPED, mRecorder->status());
+}
+
+// One push as the game saw it.
+struct PushRecord {
+    int64_t beginUs, endUs;
+    bool accepted;
+};
+
+// The game's picture thread pushes as fast as it can and its sound thread
+// 1 ms of sound every millisecond, while its main thread pauses and resumes.
+// A push made wholly inside a pause is refused, one made wholly outside is
+// accepted, and the encoders get every stream's buffers in time order on a
+// time line without the pauses.
+TEST_F(RecorderTest, PauseAndResumeRacingPushes) {
+    if (PLATFORM_LEVEL != 23) GTEST_SKIP();
+    const int kCycles = 40;
+    startRecording();
+    std::atomic<bool> done{false};
+    std::vector<PushRecord> pushes[2];
+    const int64_t firstUs = wallUs();
+    auto pusher = [&](bool video) {
+        // Sound never catches up after a stall: its pushes are at least 1 ms
+        // apart, so what was accepted never runs ahead of the wall clock.
+        for (int64_t dueUs = firstUs; !done;) {
+            const int64_t nowUs = wallUs();
+            if (!video && nowUs < dueUs) usleep((useconds_t)(dueUs - nowUs));
+            const int64_t begin = wallUs();
+            const int r = video ? mRecorder->pushVideoBuffer(mFrame, 64, 64, begin)
+                                : mRecorder->pushAudioBuffer(mAudio, 0, sizeof(mAudio), begin);
+            pushes[video].push_back({begin, wallUs(), r == 0});
+            dueUs = std::max(dueUs, begin) + 1000;
+        }
+    };
+    std::thread video(pusher, true), audio(pusher, false);
+    // A pause surely from its return to resume's call, maybe from its call
+    // to resume's return.
+    struct Pause {
+        int64_t callUs, surelyUs, surelyEndUs, endUs;
+    };
+    std::vector<Pause> pauses;
+    for (int cycle = 0; cycle < kCycles; ++cycle) {
+        usleep(1000);
+        Pause pause;
+        pause.callUs = wallUs();
+        ASSERT_EQ(0, mRecorder->setPause());
+        pause.surelyUs = wallUs();
+        usleep(2000);
+        EXPECT_EQ(-1, mRecorder->setPause());
+        pause.surelyEndUs = wallUs();
+        ASSERT_EQ(0, mRecorder->resume());
+        pause.endUs = wallUs();
+        pauses.push_back(pause);
+    }
+    usleep(1000);
+    done = true;
+    video.join();
+    audio.join();
+    const int64_t lastUs = wallUs();
+    EXPECT_EQ(0, mRecorder->stop());
+
+    for (int v = 0; v < 2; ++v) {
+        for (const PushRecord& p : pushes[v]) {
+            bool inside = false, outside = true;
+            for (const Pause& pause : pauses) {
+                if (p.beginUs >= pause.surelyUs && p.endUs <= pause.surelyEndUs) inside = true;
+                if (p.endUs >= pause.callUs && p.beginUs <= pause.endUs) outside = false;
+            }
+            if (inside) {
+                EXPECT_FALSE(p.accepted) << "a push inside a pause was accepted";
+            }
+            if (outside) {
+                EXPECT_TRUE(p.accepted) << "a push between pauses was refused";
+            }
+        }
+    }
+    int64_t pausedUs = 0;
+    for (const Pause& pause : pauses) pausedUs += pause.surelyEndUs - pause.surelyUs;
+    // The sound pushed before a pause lasts at most 1 ms beyond it.
+    const int64_t kOverhangUs = 1000;
+    for (const auto& encoder : {gFactory.lastVideo, gFactory.lastAudio}) {
+        const std::vector<qortest::ReadRecord> records = encoder->records();
+        ASSERT_GT(records.size(), 2u);
+        for (size_t i = 1; i < records.size(); ++i) {
+            ASSERT_LE(records[i - 1].timeUs, records[i].timeUs) << "record " << i;
+        }
+        const int64_t spanUs = records.back().timeUs - records.front().timeUs;
+        EXPECT_LE(spanUs, lastUs - firstUs - pausedUs + kCycles * kOverhangUs);
+    }
+}
 
 TEST_F(RecorderTest, StopRacingPushesNeitherCrashesNorHangs) {
     // Each stop polls the writer every 100 ms; one level's run is enough.

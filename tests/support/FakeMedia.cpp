@@ -69,7 +69,7 @@ status_t FakeWriter::addSource(const sp<android::MediaSource>& source) {
     return android::OK;
 }
 
-bool FakeWriter::reachedEOS() { return mRunning.load() == 0; }
+bool FakeWriter::reachedEOS() { return mTracksEnded || mRunning.load() == 0; }
 
 status_t FakeWriter::start(MetaData* params) {
     ++mStartCalls;

@@ -79,6 +79,8 @@ public:
     status_t mStartResult = android::OK;
     status_t mStopResult = android::OK;
     status_t mPauseResult = android::OK;
+    // When set, reachedEOS() says every track ended (their encoders failed).
+    std::atomic<bool> mTracksEnded{false};
 
 protected:
     ~FakeWriter() override;

@@ -203,7 +203,7 @@ TEST(WriterTiming, PauseAndResumeLeaveTheGapOut) {
     a->waitForRequest(97);
     v->waitForRequest(71);
 
-    // The recorder resumes with its file metadata: no longer real time.
+    // A resume that also asks the writer out of real time.
     sp<android::MetaData> meta = new android::MetaData;
     meta->setInt32(android::kKeyRealTimeRecording, 0);
     ASSERT_EQ(0, writer->start(meta.get()));

@@ -94,9 +94,10 @@ int AndroidCodec::start(const char* path) {
         ALOGE("[%s] please set the video or audio parameter fist!", mModel.string());
         return -1;
     }
-    if (state == PAUSE) {
-        CHECK(mWriter != nullptr && mFileMeta != nullptr);
-        return mWriter->start(mFileMeta.get());
+    if (state == PAUSE) return resume_l();
+    if (path == nullptr) {
+        ALOGE("[%s] start without a file path.", mModel.string());
+        return -1;
     }
     ALOGI("[%s] start is called in state '%s'.", mModel.string(), stateName(state));
     return startNew_l(path);
@@ -129,9 +130,9 @@ int AndroidCodec::startNew_l(const char* path) {
         mFileMeta->setInt32(android::kKeyBitRate, bitRate);
         mWriter->addSource(mVideoEncoder);
     }
-    mFileMeta->setInt32(android::kKeyRealTimeRecording, 0);
 
     android::ProcessState::self()->startThreadPool();
+    resetClock_l();
 
     if (mWriter->start(nullptr) != android::OK) {
         ALOGE("[%s] start is fail, state '%s'.", mModel.string(), stateName(mState));
@@ -147,13 +148,55 @@ int AndroidCodec::setPause() {
         ALOGE("[%s] setPause is called in invalid state '%s'.", mModel.string(), stateName(mState));
         return -1;
     }
-    if (mWriter->pause() != android::OK) {
-        ALOGE("[%s] set pause fail!", mModel.string());
-        return -1;
+    // The writer goes on: what the encoders still hold from before the
+    // pause belongs in the file. Pushes are refused from here on.
+    {
+        Mutex::Autolock sourceLock(mSourceLock);
+        mClock.pause(RecordingClock::wallClockUs());
     }
     ALOGI("[%s] set pause success.", mModel.string());
     mState = PAUSE;
     return 0;
+}
+
+int AndroidCodec::resume() {
+    Mutex::Autolock autoLock(mLock);
+    return resume_l();
+}
+
+int AndroidCodec::resume_l() {
+    if (mState != PAUSE) {
+        ALOGE("[%s] resume is called in invalid state '%s'.", mModel.string(), stateName(mState));
+        return -1;
+    }
+    if (mWriter->reachedEOS()) {
+        // Every track ended during the pause (its encoder failed): the file
+        // keeps what was recorded.
+        ALOGE("[%s] resume fail, the recording ended while paused.", mModel.string());
+        stop_l();
+        return -1;
+    }
+    {
+        Mutex::Autolock sourceLock(mSourceLock);
+        mClock.resume(RecordingClock::wallClockUs());
+    }
+    // The pause is no gap in the sound: a sound time line that estimates
+    // drift starts its estimate again here.
+    ALOGI("[%s] resume success.", mModel.string());
+    mState = STARTED;
+    return 0;
+}
+
+void AndroidCodec::resetClock_l() {
+    int64_t audioBytesPerSecond = 0;
+    if (mAudioEncoder != nullptr && mAudioMeta != nullptr) {
+        int32_t rate = 0, channels = 0;
+        mAudioMeta->findInt32(android::kKeySampleRate, &rate);
+        mAudioMeta->findInt32(android::kKeyChannelCount, &channels);
+        audioBytesPerSecond = (int64_t)rate * channels * 2;
+    }
+    Mutex::Autolock sourceLock(mSourceLock);
+    mClock.reset(audioBytesPerSecond);
 }
 
 int AndroidCodec::stop() {
@@ -216,11 +259,21 @@ void AndroidCodec::setSource(bool video, const sp<EncodeSource>& source) {
     (video ? mVideoSource : mAudioSource) = source;
 }
 
+sp<EncodeSource> AndroidCodec::admitPush(bool video, int size, int64_t wallUs, int64_t* timeUs) {
+    Mutex::Autolock sourceLock(mSourceLock);
+    sp<EncodeSource> source = video ? mVideoSource : mAudioSource;
+    if (source == nullptr || !mClock.stamp(video, wallUs, size, timeUs)) return nullptr;
+    return source;
+}
+
+// Pushes come stamped with the wall clock; the encoders get them on the
+// recording's clock, which leaves the pauses out.
 int AndroidCodec::pushBuffer(bool video, void* data, int extra, int size, int64_t timeUs) {
     const int32_t state = mState;
-    sp<EncodeSource> source = sourceRef(video);
-    if (state == STARTED && source != nullptr && size != 0 && timeUs > 0) {
-        return source->pushBuffer(data, extra, size, timeUs);
+    if (state == STARTED && size != 0 && timeUs > 0) {
+        int64_t recordingUs = 0;
+        sp<EncodeSource> source = admitPush(video, size, timeUs, &recordingUs);
+        if (source != nullptr) return source->pushBuffer(data, extra, size, recordingUs);
     }
     ALOGW(video ? "[video] state '%s' size %u timestamp %lld"
                 : "[audio] state '%s' size %u timestamp %lld",

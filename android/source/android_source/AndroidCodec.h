@@ -20,6 +20,7 @@
 
 #include "android_source/EncodeSource.h"
 #include "android_source/RecorderFactories.h"
+#include "android_source/RecordingClock.h"
 
 namespace qor {
 
@@ -42,6 +43,10 @@ public:
     int setAudioMeta(int sampleRate, int channels, int bitRate) EXCLUDES(mLock);
     int start(const char* path) EXCLUDES(mLock);
     int setPause() EXCLUDES(mLock);
+    // The recording goes on after setPause: 0, or -1 when nothing is paused
+    // or the recording ended during the pause (it is then stopped in order).
+    // start() while paused calls it.
+    int resume() EXCLUDES(mLock);
     int stop() EXCLUDES(mLock);
     int status() EXCLUDES(mLock);
     int getColorFormat() EXCLUDES(mLock);
@@ -71,8 +76,15 @@ private:
     void readPlatformFlags();
     bool hasEncoder(android::OMXClient& client, const char* mime);
     int stop_l() REQUIRES(mLock) EXCLUDES(mSourceLock);
+    int resume_l() REQUIRES(mLock) EXCLUDES(mSourceLock);
+    // The recording clock of a new recording, which knows its sound format.
+    void resetClock_l() REQUIRES(mLock) EXCLUDES(mSourceLock);
     // Snapshot of a push source that a concurrent stop cannot free.
     sp<EncodeSource> sourceRef(bool video) EXCLUDES(mSourceLock);
+    // The source of a push and its time on the recording's clock; null when
+    // the push is refused (paused, or made during a pause).
+    sp<EncodeSource> admitPush(bool video, int size, int64_t wallUs, int64_t* timeUs)
+        EXCLUDES(mSourceLock);
     void setSource(bool video, const sp<EncodeSource>& source) EXCLUDES(mSourceLock);
 
     RecorderFactories mFactories;
@@ -100,11 +112,13 @@ private:
     sp<android::MediaSource> mVideoEncoder GUARDED_BY(mLock);
     sp<android::MediaSource> mAudioEncoder GUARDED_BY(mLock);
 
-    // Guards only the two source pointers, so that pushes (which never take
-    // mLock) can take a reference while a stop releases them.
+    // Guards the two source pointers and the recording clock, so that
+    // pushes (which never take mLock) can take a reference while a stop
+    // releases them, and see a pause or resume whole.
     android::Mutex mSourceLock;
     sp<EncodeSource> mVideoSource GUARDED_BY(mSourceLock);
     sp<EncodeSource> mAudioSource GUARDED_BY(mSourceLock);
+    RecordingClock mClock GUARDED_BY(mSourceLock);
 
     AndroidCodec(const AndroidCodec&) = delete;
     AndroidCodec& operator=(const AndroidCodec&) = delete;

@@ -11,6 +11,9 @@
 
 namespace qor {
 
+// The library's status() while a recording is paused.
+const int kLibraryPaused = 2;
+
 // The library's C interface, bound in this order.
 struct EncoderApi {
     int (*available)() = nullptr;

@@ -74,6 +74,11 @@ int pause(int /*ignored*/) {
     return f == nullptr ? -1 : f->pause();
 }
 
+int resume(int /*ignored*/) {
+    IcodecInterface* f = gFacade.load();
+    return f == nullptr ? -1 : f->resume();
+}
+
 int status() {
     IcodecInterface* f = gFacade.load();
     return f == nullptr ? -1 : f->status();

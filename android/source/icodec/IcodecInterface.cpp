@@ -184,7 +184,9 @@ int IcodecInterface::pushVideoBuffer(const uint8_t* frame, int64_t capacity, int
     mYuv.ConvertFromRGB565(frame, slot, mFrame.colorFormat, mFrame.width,
                            mFrame.invert ? -mFrame.height : mFrame.height, mFrame.stride,
                            mFrame.sliceHeight);
-    return api().pushVideoBuffer(slot, length, mFrame.handOverSize, timeUs);
+    const int result = api().pushVideoBuffer(slot, length, mFrame.handOverSize, timeUs);
+    if (result != 0) mFrameSlots.giveBack();  // e.g. paused
+    return result;
 }
 
 int IcodecInterface::pushAudioBuffer(const uint8_t* data, int offset, int length) {
@@ -197,7 +199,7 @@ int IcodecInterface::pushAudioBuffer(const uint8_t* data, int offset, int length
         const int n = remaining < kAudioBlockBytes ? remaining : kAudioBlockBytes;
         uint8_t* slot = mAudioSlots.next();
         memcpy(slot, position, n);
-        api().pushAudioBuffer(slot, offset, n, timeUs);
+        if (api().pushAudioBuffer(slot, offset, n, timeUs) != 0) mAudioSlots.giveBack();
         position += n;
         remaining -= n;
     }
@@ -209,6 +211,22 @@ int IcodecInterface::pause() {
     ALOGI("pause");
     if (!mLoaded) return -1;
     return api().setPause();
+}
+
+int IcodecInterface::resume() {
+    Mutex::Autolock guard(mLock);
+    ALOGI("resume");
+    if (!mLoaded || !mStarted || api().status() != kLibraryPaused) {
+        ALOGE("resume, nothing paused to resume.");
+        return -1;
+    }
+    // The library's start while paused resumes; the path is not used.
+    if (api().start(nullptr) != 0) {
+        ALOGE("resume fail, the recording ends.");
+        stop_l();
+        return -1;
+    }
+    return 0;
 }
 
 int IcodecInterface::status() {

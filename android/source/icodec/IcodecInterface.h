@@ -38,6 +38,9 @@ public:
     int start(const char* path) EXCLUDES(mLock);
     int stop() EXCLUDES(mLock);
     int pause() EXCLUDES(mLock);
+    // 0 when the paused recording goes on; -1 when nothing is paused, or
+    // when the restart fails (the recording is then stopped in order).
+    int resume() EXCLUDES(mLock);
     int status() EXCLUDES(mLock);
 
     // Pushes take no facade lock: see mFrame.
@@ -113,6 +116,7 @@ int isAvailable();
 int start(const char* path);
 int stop();
 int pause(int ignored);
+int resume(int ignored);
 int status();
 int setVideoParameter(int width, int height, int frameRate, int bitRate, int iFrameInterval,
                       int invert);

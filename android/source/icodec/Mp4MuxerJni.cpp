@@ -41,6 +41,10 @@ JNIEXPORT jint JNICALL Java_cn_lumokast_recorder_Mp4Muxer_pause(JNIEnv*, jobject
     return qor::pause(value);
 }
 
+JNIEXPORT jint JNICALL Java_cn_lumokast_recorder_Mp4Muxer_resume(JNIEnv*, jobject, jint value) {
+    return qor::resume(value);
+}
+
 JNIEXPORT jint JNICALL Java_cn_lumokast_recorder_Mp4Muxer_getStatus(JNIEnv*, jobject) {
     return qor::status();
 }

@@ -43,6 +43,11 @@ public:
         return slot;
     }
 
+    // The slot next() returned last was not handed over (the push was
+    // refused): the next call returns it again. A refused push must not use
+    // up a slot, or the one after it would be one the encoder still holds.
+    void giveBack() { mNext = (mNext + kSlots - 1) % kSlots; }
+
 private:
     std::vector<uint8_t> mStorage;
     size_t mSlotBytes = 0;

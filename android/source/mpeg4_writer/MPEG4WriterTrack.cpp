@@ -36,8 +36,7 @@ MPEG4Writer::Track::Track(MPEG4Writer* owner, const sp<android::MediaSource>& so
       mMeta(source->getFormat()),
       mSource(source),
       mDone(false),
-      mPaused(false),
-      mResumed(false),
+      mPauseState(kRunning),
       mStarted(false),
       mReachedEOS(false),
       mIsMalformedConfig(false),
@@ -107,9 +106,8 @@ int64_t MPEG4Writer::Track::startTimeOffsetUs() const {
 }
 
 status_t MPEG4Writer::Track::start(MetaData* params) {
-    if (!mDone && mPaused) {
-        mPaused = false;
-        mResumed = true;
+    if (!mDone && mPauseState != kRunning) {
+        mPauseState = kResumed;
         return OK;
     }
     int64_t startTimeUs;
@@ -155,7 +153,7 @@ status_t MPEG4Writer::Track::startThread() {
 }
 
 status_t MPEG4Writer::Track::pause() {
-    mPaused = true;
+    mPauseState = kPaused;
     return OK;
 }
 

@@ -57,6 +57,7 @@ private:
         int64_t lastTimestampUs = 0;  // of the previous sample, in track time
         int64_t lastDurationUs = 0;   // between the previous two samples
         int64_t previousPausedDurationUs = 0;
+        bool foldPause = false;  // the next kept sample follows a resume
     };
     // One sample on its way into the tables and the file.
     struct Sample {
@@ -76,8 +77,10 @@ private:
     sp<android::MetaData> mMeta;
     sp<android::MediaSource> mSource;
     std::atomic<bool> mDone;
-    std::atomic<bool> mPaused;
-    std::atomic<bool> mResumed;
+    // One state, so that the track thread never sees a resume half made:
+    // kResumed until its next sample has folded the pause out.
+    enum PauseState : int { kRunning, kPaused, kResumed };
+    std::atomic<int> mPauseState;
     bool mStarted;
     std::atomic<bool> mReachedEOS;
     bool mIsAvc;
@@ -113,6 +116,7 @@ private:
     void nameAndPrioritizeThread();
     status_t readSamples(SampleLoop* loop);
     Step processBuffer(MediaBufferRef* buffer, SampleLoop* loop);
+    bool settlePauseState(SampleLoop* loop);
     bool takeCodecConfig(MediaBufferRef* buffer);
     bool takeSample(MediaBufferRef* buffer, Sample* sample);
     void copyAccessUnit(const uint8_t* data, size_t size, Sample* sample);

@@ -87,18 +87,19 @@ MPEG4Writer::Track::Step MPEG4Writer::Track::processBuffer(MediaBufferRef* buffe
         ++loop->zeroLengthBuffers;
         return Step::kNext;
     }
-    // Samples after the codec configuration are dropped while paused.
-    if (mPaused && !mResumed) {
+    // The codec configuration is kept whatever the pause state: without it
+    // the track could not be finished.
+    int32_t isCodecConfig;
+    if ((*buffer)->meta_data()->findInt32(android::kKeyIsCodecConfig, &isCodecConfig) &&
+        isCodecConfig) {
+        ++loop->buffers;
+        return takeCodecConfig(buffer) ? Step::kNext : Step::kStop;
+    }
+    if (!settlePauseState(loop)) {
         buffer->reset();
         return Step::kNext;
     }
     ++loop->buffers;
-
-    int32_t isCodecConfig;
-    if ((*buffer)->meta_data()->findInt32(android::kKeyIsCodecConfig, &isCodecConfig) &&
-        isCodecConfig) {
-        return takeCodecConfig(buffer) ? Step::kNext : Step::kStop;
-    }
     Sample sample;
     if (!takeSample(buffer, &sample)) {
         // Parameter sets alone: the avcC already holds them.
@@ -108,6 +109,19 @@ MPEG4Writer::Track::Step MPEG4Writer::Track::processBuffer(MediaBufferRef* buffe
     if (!toTrackTime(&sample, loop)) return Step::kNext;
     recordSample(sample, loop);
     return emitSample(&sample, loop);
+}
+
+// Read once per sample, so that a pause and resume in between cannot make
+// it keep a gap: false drops the sample (paused); the first sample after a
+// resume is marked to fold the pause out. A sample dropped later on keeps
+// the mark for the next one.
+bool MPEG4Writer::Track::settlePauseState(SampleLoop* loop) {
+    int state = mPauseState.load();
+    if (state == kResumed && mPauseState.compare_exchange_strong(state, kRunning)) {
+        loop->foldPause = true;
+        return true;
+    }
+    return state != kPaused;
 }
 
 bool MPEG4Writer::Track::takeCodecConfig(MediaBufferRef* buffer) {
@@ -195,14 +209,16 @@ bool MPEG4Writer::Track::toTrackTime(Sample* sample, SampleLoop* loop) {
         return false;
     }
     if (mTable.sampleCount() == 0) startTrackTime(*sample, loop);
-    if (mResumed) {
-        // The pause shrinks to one ordinary sample interval.
+    if (loop->foldPause) {
+        // The pause shrinks to one ordinary sample interval. A pause shorter
+        // than that (the encoder's time stamps jitter) folds nothing out.
         int64_t durExcludingEarlierPausesUs = timestampUs - loop->previousPausedDurationUs;
         CHECK_GE(durExcludingEarlierPausesUs, 0ll);
         int64_t pausedDurationUs = durExcludingEarlierPausesUs - mTrackDurationUs.load();
-        CHECK_GE(pausedDurationUs, loop->lastDurationUs);
-        loop->previousPausedDurationUs += pausedDurationUs - loop->lastDurationUs;
-        mResumed = false;
+        if (pausedDurationUs > loop->lastDurationUs) {
+            loop->previousPausedDurationUs += pausedDurationUs - loop->lastDurationUs;
+        }
+        loop->foldPause = false;
     }
     timestampUs -= loop->previousPausedDurationUs;
     CHECK_GE(timestampUs, 0ll);

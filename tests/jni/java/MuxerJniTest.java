@@ -149,8 +149,14 @@ public final class MuxerJniTest {
         expect(0, Mp4Muxer.pause(1), "first pause");
         expect(-1, Mp4Muxer.pause(0), "second pause");
         expect(1, Mp4Muxer.getStatus(), "paused recording still reports 1");
+        expect(-1, Mp4Muxer.pushVideo(frame, w * h * 2, 0), "pushVideo while paused");
+        expect(0, Mp4Muxer.resume(0), "resume");
+        expect(-1, Mp4Muxer.resume(0), "second resume");
+        expectLine("qor_icodec", "resume, nothing paused to resume.");
+        expect(0, Mp4Muxer.pushVideo(frame, w * h * 2, 0), "pushVideo after resume");
         expect(0, Mp4Muxer.stop(), "stop");
-        expectLine("qor_icodec", "stop(Receied video/audio 4/3).");
+        expect(-1, Mp4Muxer.resume(0), "resume after stop");
+        expectLine("qor_icodec", "stop(Receied video/audio 6/3).");
         expect(0, Mp4Muxer.getStatus(), "stopped");
 
         List<String> audio = new ArrayList<>();
@@ -165,8 +171,9 @@ public final class MuxerJniTest {
             check(audio.get(1).contains("read size 8192 "), "second block 8192");
             check(audio.get(2).contains("read size 3616 "), "third block 3616");
         }
-        // The first frame is counted and dropped; every other one is recorded.
-        check(videoReads == 3, "frames read by the encoder: " + videoReads);
+        // The first frame is counted and dropped, the one pushed while paused
+        // refused; every other one is recorded.
+        check(videoReads == 4, "frames read by the encoder: " + videoReads);
     }
 
     private static void refusals() throws Exception {

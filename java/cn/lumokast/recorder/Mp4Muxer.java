@@ -24,7 +24,18 @@ public final class Mp4Muxer {
 
     public static native int stop();
 
+    /**
+     * Pauses the recording (0), e.g. while the game shows its menu; pushes are
+     * refused until {@link #resume(int)}. -1 when not recording or already paused.
+     */
     public static native int pause(int ignored);
+
+    /**
+     * Goes on with a paused recording (0); the file leaves the pause out.
+     * -1 when nothing is paused, or when the recording could not go on (it is
+     * then stopped and its file keeps what was recorded).
+     */
+    public static native int resume(int ignored);
 
     /** 1 while recording, 0 otherwise. */
     public static native int getStatus();
