@@ -130,8 +130,12 @@ TEST_F(FacadeTest, SlowEncoderNeverSeesAFrameRewritten) {
     const int kFrames = 40, kPauseAt = 20, kPaused = 6;
     for (int i = 0; i < kFrames + kPaused; ++i) {
         const bool paused = i >= kPauseAt && i < kPauseAt + kPaused;
-        if (i == kPauseAt) ASSERT_EQ(0, qor::pause(0));
-        if (i == kPauseAt + kPaused) ASSERT_EQ(0, qor::resume(0));
+        if (i == kPauseAt) {
+            ASSERT_EQ(0, qor::pause(0));
+        }
+        if (i == kPauseAt + kPaused) {
+            ASSERT_EQ(0, qor::resume(0));
+        }
         std::vector<uint8_t> f = frame((uint16_t)(i * 1601));  // a different grey-ish each time
         ASSERT_EQ(paused ? -1 : 0, qor::pushVideoBuffer(f.data(), f.size(), (int)f.size(), 0));
         std::vector<uint8_t> pcm(1000, (uint8_t)i);
