@@ -20,6 +20,7 @@ using android::OMXClient;
 AndroidCodec::AndroidCodec(const RecorderFactories& factories)
     : mFactories(factories),
       mState(UNINITIALIZED),
+      mWriterEvents(new WriterEvents),
       mModel("unknow"),
       mIsQcom(false),
       mSkipQcomAvc(false),
@@ -111,6 +112,8 @@ int AndroidCodec::startNew_l(const char* path) {
         ALOGE("[%s] start fail in create MPEG4Writer.", mModel.string());
         return -1;
     }
+    mWriterEvents->reset();
+    mWriter->setListener(mWriterEvents);
     mFileMeta = new MetaData;
     if (mFileMeta == nullptr) {
         ALOGE("[%s] start fail in create MetaData.", mModel.string());
@@ -176,6 +179,10 @@ int AndroidCodec::stop_l() {
         ALOGI("stop wait reachedEOS.");
     }
     android::status_t err = mWriter->stop();
+    if (mWriterEvents->droppedVideoFrames() > 0) {
+        ALOGW("[%s] %u video frames were dropped while the disk was behind.", mModel.string(),
+              mWriterEvents->droppedVideoFrames());
+    }
 
     mFileMeta.clear();
     mWriter.clear();
@@ -220,6 +227,10 @@ int AndroidCodec::pushBuffer(bool video, void* data, int extra, int size, int64_
     const int32_t state = mState;
     sp<EncodeSource> source = sourceRef(video);
     if (state == STARTED && source != nullptr && size != 0 && timeUs > 0) {
+        // A failed disk takes nothing more; a slow one sheds video before it
+        // is encoded (the game's frame is not an error).
+        if (mWriterEvents->diskFailed()) return -1;
+        if (video && mWriterEvents->dropVideoFrame()) return 0;
         return source->pushBuffer(data, extra, size, timeUs);
     }
     ALOGW(video ? "[video] state '%s' size %u timestamp %lld"

@@ -20,6 +20,7 @@
 
 #include "android_source/EncodeSource.h"
 #include "android_source/RecorderFactories.h"
+#include "android_source/WriterEvents.h"
 
 namespace qor {
 
@@ -84,6 +85,8 @@ private:
     // Written under mLock; read without it by pushes.
     std::atomic<int32_t> mState;
     sp<android::MediaWriter> mWriter GUARDED_BY(mLock);
+    // Lives as long as the recorder; reset for each recording.
+    const sp<WriterEvents> mWriterEvents;
     sp<android::MetaData> mFileMeta GUARDED_BY(mLock);
     android::OMXClient mClient;
     // Set by the constructor, constant afterwards.

@@ -7,11 +7,11 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <utils/Log.h>
 
-#include "mpeg4_writer/MPEG4Writer.h"
 #include "mpeg4_writer/RecoveredMoov.h"
 
 namespace qor {
@@ -20,6 +20,9 @@ namespace {
 
 // A journal larger than this is not one of ours.
 const int64_t kMaxJournalBytes = 1LL << 30;
+
+// Seconds since 1904, the epoch of the header boxes.
+uint64_t mpeg4Time() { return (uint64_t)((int64_t)time(nullptr) + 2082844800LL); }
 
 bool readAt(int fd, void* data, size_t size, int64_t offset) {
     uint8_t* p = static_cast<uint8_t*>(data);
@@ -130,7 +133,7 @@ bool placeInReservation(int fd, const journal::FileInfo& f, const std::vector<ui
 bool placeMoov(int fd, const JournalContents& j, size_t chunks) {
     const journal::FileInfo& f = j.file;
     std::vector<uint8_t> moov;
-    while (chunks > 0 && buildRecoveredMoov(j, chunks, MPEG4Writer::mpeg4Time(), &moov)) {
+    while (chunks > 0 && buildRecoveredMoov(j, chunks, mpeg4Time(), &moov)) {
         const JournalContents::Chunk& last = j.chunks[chunks - 1];
         const int64_t dataEnd = last.offset + last.bytes;
         if (f.reservedMoovBytes > 0 && (int64_t)moov.size() + 8 <= f.reservedMoovBytes) {

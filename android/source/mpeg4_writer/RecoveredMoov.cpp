@@ -5,13 +5,17 @@
 #include <memory>
 
 #include "mpeg4_writer/BoxWriter.h"
-#include "mpeg4_writer/MPEG4Writer.h"
 #include "mpeg4_writer/RecoveredMoov.h"
 #include "mpeg4_writer/SampleTable.h"
 
 namespace qor {
 
 namespace {
+
+uint64_t scaledDuration(int64_t durationUs, int32_t timeScale) {
+    if (durationUs <= 0) return 0;
+    return ((uint64_t)durationUs * (uint64_t)timeScale + 500000u) / 1000000u;
+}
 
 // Tracks start together within this, or the journal is wrong.
 const int64_t kMaxStartOffsetUs = 3600LL * 1000000LL;
@@ -51,7 +55,7 @@ void replayChunks(const JournalContents& j, size_t chunkCount, RecoveredTrack* t
 }
 
 void writeTkhd(BoxWriter* out, const RecoveredTrack& t, int32_t movieScale, uint64_t now) {
-    const uint64_t duration = MPEG4Writer::scaledDuration(t.durationUs(), movieScale);
+    const uint64_t duration = scaledDuration(t.durationUs(), movieScale);
     const bool version1 = BoxWriter::needsVersion1(now, duration);
     out->beginBox("tkhd");
     out->writeVersionAndTimes(version1, 0x07, now);
@@ -71,7 +75,7 @@ void writeTkhd(BoxWriter* out, const RecoveredTrack& t, int32_t movieScale, uint
 }
 
 void writeMdhdAndHdlr(BoxWriter* out, const RecoveredTrack& t, uint64_t now) {
-    const uint64_t duration = MPEG4Writer::scaledDuration(t.durationUs(), t.info->timeScale);
+    const uint64_t duration = scaledDuration(t.durationUs(), t.info->timeScale);
     const bool version1 = BoxWriter::needsVersion1(now, duration);
     out->beginBox("mdhd");
     out->writeVersionAndTimes(version1, 0, now);
@@ -144,7 +148,7 @@ void writeTrak(BoxWriter* out, const RecoveredTrack& t, const JournalContents& j
 
 void writeMvhd(BoxWriter* out, int64_t durationUs, int32_t scale, uint32_t nextTrackId,
                uint64_t now) {
-    const uint64_t duration = MPEG4Writer::scaledDuration(durationUs, scale);
+    const uint64_t duration = scaledDuration(durationUs, scale);
     const bool version1 = BoxWriter::needsVersion1(now, duration);
     out->beginBox("mvhd");
     out->writeVersionAndTimes(version1, 0, now);
