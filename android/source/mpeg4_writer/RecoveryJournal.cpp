@@ -73,7 +73,7 @@ bool Reader::get64(uint64_t* v) {
 
 namespace {
 // The journal grows ahead of its records by this much.
-const int64_t kAllocationStep = 64 * 1024;
+const int64_t kAllocationStep = 16 * 1024;
 
 bool writeAt(int fd, const uint8_t* data, size_t size, int64_t offset) {
     while (size > 0) {
@@ -109,7 +109,8 @@ bool RecoveryJournal::open(const char* mediaPath) {
     memcpy(header, journal::kMagic, 4);
     for (int i = 0; i < 4; ++i) header[4 + i] = (uint8_t)(journal::kVersion >> (8 * i));
     if (!reserve(sizeof(header)) || !writeAt(mFd, header, sizeof(header), 0)) {
-        mFailed = true;
+        // No journal at all rather than one that stops the recording.
+        remove();
         return false;
     }
     mEnd = sizeof(header);
@@ -121,8 +122,13 @@ bool RecoveryJournal::open(const char* mediaPath) {
 bool RecoveryJournal::reserve(int64_t bytes) {
     if (mFd < 0 || mFailed) return false;
     if (mEnd + bytes <= mAllocated) return true;
+    // A step ahead when the disk allows, else just what is needed now.
     int64_t target = mEnd + bytes + kAllocationStep;
     int rc = posix_fallocate64(mFd, mAllocated, target - mAllocated);
+    if (rc != 0) {
+        target = mEnd + bytes;
+        rc = posix_fallocate64(mFd, mAllocated, target - mAllocated);
+    }
     if (rc != 0) {
         ALOGW("The recovery journal cannot grow: %s", strerror(rc));
         return false;
