@@ -57,6 +57,9 @@ public:
         return mEncoderName.string();
     }
     bool isQcom() const { return mIsQcom; }
+    // Video frames of the current (or last) recording dropped because the
+    // disk was behind.
+    uint32_t droppedVideoFrames() const { return mWriterEvents->droppedVideoFrames(); }
     bool skipQcomAvc() const { return mSkipQcomAvc; }
 
 private:
