@@ -118,6 +118,48 @@ TEST(WriterRecovery, CutRecordingsAreMendedAndCompleteOnesLeftAlone) {
     EXPECT_EQ(complete, readFile(c.complete));
 }
 
+// Killed while stop writes the moov: every chunk is in the file and the
+// journal; the moov is half there. The whole recording comes back.
+TEST(WriterRecovery, KilledWhileTheMoovIsWrittenGivesTheWholeRecording) {
+    for (bool reserved : {true, false}) {
+        SCOPED_TRACE(reserved ? "moov in the reservation" : "moov at the end");
+        const std::string path = tempPath("disk_in_stop.mp4");
+        sp<qor::MPEG4Writer> writer = new qor::MPEG4Writer(path.c_str());
+        writer->setInterleaveDuration(400000);
+        if (!reserved) writer->setMaxFileSize(4 << 20);
+        ASSERT_EQ(0, writer->addSource(new ReplaySource(audioFormat(), audioUnits(130))));
+        ASSERT_EQ(0, writer->addSource(new ReplaySource(videoFormat(), videoUnits(90))));
+        ASSERT_EQ(0, writer->start(nullptr));
+        ASSERT_TRUE(waitForEOS(writer.get()));
+        usleep(300000);  // the last chunks reach the file
+        const Bytes journal = readFile(journalOf(path));
+        ASSERT_EQ(0, writer->stop());
+        const int all = packets(path, "h264") + packets(path, "aac");
+        ASSERT_EQ(90 + 130, all);
+
+        Mp4File f = parseMp4(path);
+        ASSERT_TRUE(f.ok) << f.error;
+        const Box* moov = nullptr;
+        for (const Box& b : f.top) {
+            if (b.type == "moov") moov = &b;
+        }
+        ASSERT_NE(nullptr, moov);
+        Bytes cut = readFile(path);
+        if (reserved) {
+            // The second half of the moov and the free box after it: not yet.
+            std::fill(cut.begin() + moov->offset + moov->size / 2,
+                      cut.begin() + moov->offset + moov->size + 8, 0);
+        } else {
+            cut.resize(moov->offset + moov->size / 2);
+        }
+        writeFile(path, cut);
+        writeFile(journalOf(path), journal);
+        ASSERT_EQ(RecoveryResult::kRecovered, qor::recoverRecording(path.c_str()));
+        EXPECT_EQ("", decodeErrors(path));
+        EXPECT_EQ(all, packets(path, "h264") + packets(path, "aac"));
+    }
+}
+
 // Re-frames every record of a journal after `mutate` changed its payload,
 // so that damage gets past the CRC and reaches the payload checks.
 Bytes reframe(const Bytes& journal, const std::function<void(Bytes*)>& mutate) {
