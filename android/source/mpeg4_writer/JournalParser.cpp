@@ -59,7 +59,8 @@ bool readTrack(Reader* r, journal::TrackInfo* t) {
         return false;
     }
     if (id < 1 || id > 2 || audio > 1 || scale == 0 || scale > (uint32_t)kMaxTimeScale ||
-        width > 65535 || height > 65535 || (int64_t)start < 0 || !validSampleEntry(entry, entryBytes)) {
+        width > 65535 || height > 65535 || (int64_t)start < 0 ||
+        !validSampleEntry(entry, entryBytes)) {
         return false;
     }
     t->trackId = id;
@@ -77,8 +78,8 @@ bool readSamples(Reader* r, uint32_t count, JournalContents::Chunk* c) {
     c->samples.resize(count);
     for (journal::SampleInfo& s : c->samples) {
         uint8_t sync;
-        if (!r->get32(&s.size) || !r->get32(&s.deltaTicks) || !r->get32(&s.compositionOffsetTicks) ||
-            !r->get8(&sync)) {
+        if (!r->get32(&s.size) || !r->get32(&s.deltaTicks) ||
+            !r->get32(&s.compositionOffsetTicks) || !r->get8(&sync)) {
             return false;
         }
         if (s.size == 0 || s.size > kMaxSampleBytes || sync > 1) return false;
@@ -96,7 +97,8 @@ bool hasTrack(const JournalContents& j, uint32_t id) {
 }
 
 // Chunks follow each other in the file in the order they were recorded.
-bool readChunk(Reader* r, const JournalContents& j, size_t samplesSoFar, JournalContents::Chunk* c) {
+bool readChunk(Reader* r, const JournalContents& j, size_t samplesSoFar,
+               JournalContents::Chunk* c) {
     uint32_t id, count;
     uint64_t offset;
     if (!r->get32(&id) || !r->get64(&offset) || !r->get32(&count)) return false;
