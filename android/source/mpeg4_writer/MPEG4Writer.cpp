@@ -380,7 +380,8 @@ status_t MPEG4Writer::reset() {
     status_t err = stopTracks(&maxDurationUs);
     stopWriterThread();
 
-    if (err == OK) err = ioStatus();
+    // A failed disk is the cause of whatever the tracks report after it.
+    if (ioStatus() != OK) err = ioStatus();
     if (err != OK) {
         release();
         return finishFromJournal(err);
