@@ -118,6 +118,31 @@ TEST(WriterRecovery, CutRecordingsAreMendedAndCompleteOnesLeftAlone) {
     EXPECT_EQ(complete, readFile(c.complete));
 }
 
+// The only track of a file writes and journals its samples itself.
+TEST(WriterRecovery, ACutOneTrackRecordingIsMended) {
+    const std::string path = tempPath("disk_one_track.mp4");
+    sp<qor::MPEG4Writer> writer = new qor::MPEG4Writer(path.c_str());
+    sp<ReplaySource> video = new ReplaySource(videoFormat(), videoUnits(90));
+    video->setGate(50);
+    ASSERT_EQ(0, writer->addSource(video));
+    ASSERT_EQ(0, writer->start(nullptr));
+    video->waitForRequest(50);
+    const Bytes journal = readFile(journalOf(path));
+    const Bytes media = readFile(path);
+    video->setGate(SIZE_MAX);
+    ASSERT_TRUE(waitForEOS(writer.get()));
+    ASSERT_EQ(0, writer->stop());
+    writeFile(path, media);
+    writeFile(journalOf(path), journal);
+    ASSERT_EQ(RecoveryResult::kRecovered, qor::recoverRecording(path.c_str()));
+    EXPECT_EQ("", decodeErrors(path));
+    // Journaled every 0.4 s of frames: at most 12 frames of the 49 written
+    // are lost.
+    const int frames = packets(path, "h264");
+    EXPECT_GE(frames, 49 - 13);
+    EXPECT_LE(frames, 49);
+}
+
 // Killed while stop writes the moov: every chunk is in the file and the
 // journal; the moov is half there. The whole recording comes back.
 TEST(WriterRecovery, KilledWhileTheMoovIsWrittenGivesTheWholeRecording) {
