@@ -58,11 +58,13 @@ void MPEG4Writer::noteDiskFailure() {
     notify(android::MEDIA_RECORDER_EVENT_ERROR, kErrorWriterDisk, android::ERROR_IO);
 }
 
-// After a failed recording: the file gets a moov for what reached it whole,
-// from the journal; the error stays the recording's result.
+// After a disk failure the file gets a moov for what reached it whole, from
+// the journal; the error stays the recording's result. After another
+// failure the journal stays, so that the file can be recovered later.
 status_t MPEG4Writer::finishFromJournal(status_t err) {
     if (!mJournal.isOpen()) return err;
     mJournal.close();
+    if (!mDiskFailed.load() && (!mFile || mFile->status() == android::OK)) return err;
     RecoveryResult result = recoverRecording(mPath.c_str());
     ALOGI("The failed recording %s", result == RecoveryResult::kRecovered
                                          ? "was finished with what reached the disk"
