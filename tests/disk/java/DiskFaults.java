@@ -124,6 +124,8 @@ public final class DiskFaults {
         check(new File(path).length() <= limit, "the file fits the disk: " + new File(path).length());
         check(!new File(path + ".journal").exists(), "no journal left");
         Map<String, Map<String, String>> s = probe(path);
+        System.out.println("kept: video " + duration(s, "h264") + " s, audio " + duration(s, "aac")
+                + " s, " + new File(path).length() + " bytes; longest push " + longest[0] / 1000 + " us");
         check(decodeErrors(path).isEmpty(), "decodes cleanly: " + decodeErrors(path));
         check(packets(s, "h264") > 5, "video kept: " + packets(s, "h264"));
         check(packets(s, "aac") > 5, "sound kept: " + packets(s, "aac"));
