@@ -200,9 +200,10 @@ public final class DiskFaults {
     }
 
     static String decodeErrors(String path) throws Exception {
-        // Frame times come from the wall clock: passthrough keeps them as they are.
+        // Frame times come from the wall clock: passthrough keeps them as they are,
+        // at the file's own precision.
         return run("ffmpeg", "-nostdin", "-v", "warning", "-xerror", "-i", path, "-fps_mode", "passthrough",
-                "-f", "null", "-").trim();
+                "-enc_time_base:v", "1:90000", "-f", "null", "-").trim();
     }
 
     /** codec name -> key -> value. */
