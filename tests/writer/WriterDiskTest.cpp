@@ -62,6 +62,8 @@ const CutRecording& cutRecording() {
         // The journal first: what it names is in the file copied after it.
         c.cutJournal = readFile(journalOf(c.complete));
         c.cutMedia = readFile(c.complete);
+        // A recording that still runs is left alone.
+        EXPECT_EQ(RecoveryResult::kFailed, qor::recoverRecording(c.complete.c_str()));
         video->setGate(SIZE_MAX);
         EXPECT_TRUE(waitForEOS(writer.get()));
         EXPECT_EQ(0, writer->stop());
@@ -78,6 +80,8 @@ void restoreCut(const CutRecording& c, const Bytes& media, const Bytes& journal)
 TEST(WriterRecovery, CutRecordingsAreMendedAndCompleteOnesLeftAlone) {
     const CutRecording& c = cutRecording();
     ASSERT_FALSE(exists(journalOf(c.complete))) << "a clean stop leaves no journal";
+    EXPECT_EQ("", decodeErrors(c.complete));
+    EXPECT_EQ(90 + 130, packets(c.complete, "h264") + packets(c.complete, "aac"));
     ASSERT_GT(c.cutJournal.size(), 100u);
 
     // Killed mid-recording: both tracks up to the last chunk that reached

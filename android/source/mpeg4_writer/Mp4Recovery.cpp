@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -61,9 +62,15 @@ int64_t fileSize(int fd) {
     return fstat(fd, &st) == 0 ? (int64_t)st.st_size : -1;
 }
 
+// False also while the journal's recording still runs (its lock is held).
 bool readWholeFile(const std::string& path, std::vector<uint8_t>* bytes) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
+    if (flock(fd, LOCK_SH | LOCK_NB) != 0) {
+        ALOGE("%s belongs to a recording that is still running", path.c_str());
+        ::close(fd);
+        return false;
+    }
     const int64_t size = fileSize(fd);
     bool ok = size >= 0 && size <= kMaxJournalBytes;
     if (ok) {

@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <utils/Log.h>
@@ -102,6 +103,9 @@ bool RecoveryJournal::open(const char* mediaPath) {
         ALOGW("No recovery journal %s: %s", mPath.c_str(), strerror(errno));
         return false;
     }
+    // Held while the recording runs (and released by the kernel when the
+    // process dies): recovery leaves a running recording alone.
+    flock(mFd, LOCK_EX | LOCK_NB);
     mEnd = 0;
     mAllocated = 0;
     mFailed = false;
