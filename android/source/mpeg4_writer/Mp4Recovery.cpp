@@ -19,8 +19,9 @@ namespace qor {
 
 namespace {
 
-// A journal larger than this is not one of ours.
-const int64_t kMaxJournalBytes = 1LL << 30;
+// A journal larger than this is not one of ours (ten hours of recording
+// take about 40 MiB).
+const int64_t kMaxJournalBytes = 256LL << 20;
 
 // Seconds since 1904, the epoch of the header boxes.
 uint64_t mpeg4Time() { return (uint64_t)((int64_t)time(nullptr) + 2082844800LL); }
