@@ -173,6 +173,8 @@ public final class DiskFaults {
         byte[] mended = Files.readAllBytes(Path.of(path));
         check(Mp4Muxer.recover(path) == 0, "recover again");
         check(Arrays.equals(mended, Files.readAllBytes(Path.of(path))), "a complete file is left unchanged");
+        check(Mp4Muxer.recover(null) == -1, "recover without a path");
+        check(Mp4Muxer.recover(path + ".absent") == 0, "nothing to recover without a journal");
     }
 
     static void inStop(String path, String tool) throws Exception {
