@@ -246,7 +246,9 @@ TEST(WriterRecovery, DamagedJournalsAreRefusedOrReadAsFarAsWhole) {
             (*body)[at] = (uint8_t)rng();
             if (rng() % 4 == 0) body->resize(1 + rng() % body->size());
         });
-        attempt(reframed, i % 50 == 0);
+        // Values damaged behind a valid CRC may still be in range: the file
+        // then plays with wrong sizes or times, so only its survival counts.
+        attempt(reframed, false);
     }
     // Noise behind a valid header, and noise alone.
     for (int i = 0; i < 50; ++i) {
