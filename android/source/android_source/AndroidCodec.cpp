@@ -20,6 +20,7 @@ using android::OMXClient;
 AndroidCodec::AndroidCodec(const RecorderFactories& factories)
     : mFactories(factories),
       mState(UNINITIALIZED),
+      mWriterEvents(new WriterEvents),
       mModel("unknow"),
       mIsQcom(false),
       mSkipQcomAvc(false),
@@ -112,6 +113,8 @@ int AndroidCodec::startNew_l(const char* path) {
         ALOGE("[%s] start fail in create MPEG4Writer.", mModel.string());
         return -1;
     }
+    mWriterEvents->reset();
+    mWriter->setListener(mWriterEvents);
     mFileMeta = new MetaData;
     if (mFileMeta == nullptr) {
         ALOGE("[%s] start fail in create MetaData.", mModel.string());
@@ -219,6 +222,10 @@ int AndroidCodec::stop_l() {
         ALOGI("stop wait reachedEOS.");
     }
     android::status_t err = mWriter->stop();
+    if (mWriterEvents->droppedVideoFrames() > 0) {
+        ALOGW("[%s] %u video frames were dropped while the disk was behind.", mModel.string(),
+              mWriterEvents->droppedVideoFrames());
+    }
 
     mFileMeta.clear();
     mWriter.clear();
@@ -271,6 +278,10 @@ sp<EncodeSource> AndroidCodec::admitPush(bool video, int size, int64_t wallUs, i
 int AndroidCodec::pushBuffer(bool video, void* data, int extra, int size, int64_t timeUs) {
     const int32_t state = mState;
     if (state == STARTED && size != 0 && timeUs > 0) {
+        // A failed disk takes nothing more; a slow one sheds video before it
+        // is encoded (the game's frame is not an error).
+        if (mWriterEvents->diskFailed()) return -1;
+        if (video && mWriterEvents->dropVideoFrame()) return 0;
         int64_t recordingUs = 0;
         sp<EncodeSource> source = admitPush(video, size, timeUs, &recordingUs);
         if (source != nullptr) return source->pushBuffer(data, extra, size, recordingUs);

@@ -21,6 +21,7 @@
 #include "android_source/EncodeSource.h"
 #include "android_source/RecorderFactories.h"
 #include "android_source/RecordingClock.h"
+#include "android_source/WriterEvents.h"
 
 namespace qor {
 
@@ -61,6 +62,9 @@ public:
         return mEncoderName.string();
     }
     bool isQcom() const { return mIsQcom; }
+    // Video frames of the current (or last) recording dropped because the
+    // disk was behind.
+    uint32_t droppedVideoFrames() const { return mWriterEvents->droppedVideoFrames(); }
     bool skipQcomAvc() const { return mSkipQcomAvc; }
 
 private:
@@ -96,6 +100,8 @@ private:
     // Written under mLock; read without it by pushes.
     std::atomic<int32_t> mState;
     sp<android::MediaWriter> mWriter GUARDED_BY(mLock);
+    // Lives as long as the recorder; reset for each recording.
+    const sp<WriterEvents> mWriterEvents;
     sp<android::MetaData> mFileMeta GUARDED_BY(mLock);
     android::OMXClient mClient;
     // Set by the constructor, constant afterwards.

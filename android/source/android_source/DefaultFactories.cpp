@@ -8,10 +8,18 @@
 
 namespace qor {
 
+namespace {
+const uint32_t kInterleaveUs = 400000;
+}  // namespace
+
 RecorderFactories defaultRecorderFactories() {
     RecorderFactories factories;
     factories.createWriter = [](const char* path) -> android::sp<android::MediaWriter> {
-        return new MPEG4Writer(path);
+        sp<MPEG4Writer> writer = new MPEG4Writer(path);
+        // Chunks short enough that a killed recording loses at most about
+        // a second (a chunk, plus what the encoders hold).
+        writer->setInterleaveDuration(kInterleaveUs);
+        return writer;
     };
     factories.ownEncoderFactory = &qor::OMXCodec::Create;
     factories.platformEncoderFactory = &android::OMXCodec::Create;

@@ -6,6 +6,7 @@
 #include <utils/Log.h>
 
 #include "icodec/IcodecInterface.h"
+#include "icodec/Recovery.h"
 
 extern "C" {
 
@@ -96,6 +97,19 @@ JNIEXPORT void JNICALL Java_cn_lumokast_recorder_Mp4Muxer_pushAudio(JNIEnv* env,
     if (elements == nullptr) return;
     qor::pushAudioBuffer(reinterpret_cast<const uint8_t*>(elements), offset, length);
     env->ReleaseByteArrayElements(data, elements, 0);
+}
+
+JNIEXPORT jint JNICALL Java_cn_lumokast_recorder_Mp4Muxer_recover(JNIEnv* env, jclass,
+                                                                  jstring path) {
+    if (path == nullptr) {
+        ALOGE("recover, no file path.");
+        return -1;
+    }
+    const char* chars = env->GetStringUTFChars(path, nullptr);
+    if (chars == nullptr) return -1;
+    jint result = lumokast_recover(chars);
+    env->ReleaseStringUTFChars(path, chars);
+    return result;
 }
 
 }  // extern "C"

@@ -30,6 +30,7 @@ const int64_t kMaxMoovBoxSize = 405000;
 
 MPEG4Writer::MPEG4Writer(const char* filename) {
     init();
+    mPath = filename;
     int fd = FileByteSink::openFile(filename);
     if (fd >= 0) {
         mFile = std::make_unique<FileByteSink>(fd);
@@ -55,6 +56,11 @@ MPEG4Writer::MPEG4Writer(std::unique_ptr<IByteSink> sink) {
         mBoxWriter.setSink(mFile.get());
         mInitStatus = OK;
     }
+}
+
+MPEG4Writer::MPEG4Writer(std::unique_ptr<IByteSink> sink, const char* path)
+    : MPEG4Writer(std::move(sink)) {
+    if (path != nullptr) mPath = path;
 }
 
 void MPEG4Writer::init() {
@@ -233,6 +239,7 @@ void MPEG4Writer::beginFile(MetaData* param) {
     } else {
         mFile->write("\x00\x00\x00\x01mdat????????", 16);
     }
+    openJournal();
 }
 
 void MPEG4Writer::reserveMoovSpace(MetaData* param) {
@@ -365,6 +372,7 @@ status_t MPEG4Writer::reset() {
         if (mWriterThreadRunning) stopWriterThread();
         status_t ioErr = ioStatus();
         release();
+        mJournal.remove();
         return ioErr;
     }
 
@@ -372,10 +380,11 @@ status_t MPEG4Writer::reset() {
     status_t err = stopTracks(&maxDurationUs);
     stopWriterThread();
 
-    if (err == OK) err = ioStatus();
+    // A failed disk is the cause of whatever the tracks report after it.
+    if (ioStatus() != OK) err = ioStatus();
     if (err != OK) {
         release();
-        return err;
+        return finishFromJournal(err);
     }
 
     patchMdatSize();
@@ -385,6 +394,9 @@ status_t MPEG4Writer::reset() {
 
     err = ioStatus();
     release();
+    // A complete file needs no journal; an incomplete one is mended from it.
+    if (err != OK) return finishFromJournal(err);
+    mJournal.remove();
     return err;
 }
 

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <list>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <android-base/thread_annotations.h>
@@ -27,6 +28,7 @@
 #include "common/MediaBufferRef.h"
 #include "mpeg4_writer/BoxWriter.h"
 #include "mpeg4_writer/ByteSink.h"
+#include "mpeg4_writer/RecoveryJournal.h"
 
 namespace android {
 class MediaBuffer;
@@ -43,6 +45,19 @@ public:
     explicit MPEG4Writer(int fd);
     // Writes through `sink` instead of a file (tests inject failures so).
     explicit MPEG4Writer(std::unique_ptr<IByteSink> sink);
+    // The same, where `path` names the file the sink writes: the recording
+    // keeps a recovery journal next to it and is mended from it at a stop
+    // after a write failure.
+    MPEG4Writer(std::unique_ptr<IByteSink> sink, const char* path);
+
+    // Listener events besides the platform's: the chunks waiting for the
+    // disk passed the cap (ext2 1) or fell back under half of it (ext2 0);
+    // the disk failed (an error event), nothing more is written.
+    static const int kInfoWriterBacklog = 0x7100;
+    static const int kErrorWriterDisk = 0x7101;
+    // Bytes of queued chunks past which the writer reports a backlog.
+    void setMaxQueuedBytes(int64_t bytes) { mMaxQueuedBytes = bytes; }
+    int64_t peakQueuedBytes() EXCLUDES(mLock);
 
     status_t initCheck() const { return mInitStatus; }
 
@@ -73,7 +88,10 @@ public:
     int64_t getStartTimestampUs() EXCLUDES(mLock);
 
     // First failure of a write or seek on the output file (OK when none).
-    status_t ioStatus() const { return mFile ? mFile->status() : android::OK; }
+    status_t ioStatus() const {
+        if (mDiskFailed.load()) return android::ERROR_IO;
+        return mFile ? mFile->status() : android::OK;
+    }
 
     // Header boxes (mvhd, tkhd, mdhd) take the 64-bit layout, version 1,
     // only when a time or duration does not fit 32 bits.
@@ -101,6 +119,9 @@ private:
         Track* mTrack;
         int64_t mTimeStampUs;
         std::list<MediaBufferRef> mSamples;
+        // The samples as the journal records them, when it is kept.
+        std::vector<journal::SampleInfo> mInfo;
+        int64_t bytes() const;
     };
     struct ChunkInfo {
         Track* mTrack;
@@ -143,6 +164,17 @@ private:
     std::list<ChunkInfo> mChunkQueues GUARDED_BY(mLock);
     android::Condition mChunkReady;
     int64_t mDriftTimeUs GUARDED_BY(mLock);
+    int64_t mQueuedBytes GUARDED_BY(mLock) = 0;
+    int64_t mPeakQueuedBytes GUARDED_BY(mLock) = 0;
+    int64_t mMaxQueuedBytes = 8 * 1024 * 1024;
+    bool mBacklogged GUARDED_BY(mLock) = false;
+
+    // The recovery journal, used by the one thread that writes samples
+    // (the writer thread, or the only track's thread), then by stop.
+    std::string mPath;
+    RecoveryJournal mJournal;
+    // Set at the first failed write: nothing more goes to the disk.
+    std::atomic<bool> mDiskFailed{false};
 
     void init();
     status_t startTracks(android::MetaData* param);
@@ -179,6 +211,15 @@ private:
     bool findChunkToWrite(Chunk* chunk) REQUIRES(mLock);
     void writeChunkToFile(Chunk* chunk);
     void writeAllChunks() REQUIRES(mLock);
+    void noteQueued_l(int64_t bytes) REQUIRES(mLock);
+
+    // Journal and disk failure (see MPEG4WriterJournal.cpp).
+    void openJournal();
+    bool prepareJournal(size_t samples);
+    void journalChunk(Track* track, int64_t offset, const std::vector<journal::SampleInfo>& info);
+    void noteDiskFailure();
+    bool diskFailed() const { return mDiskFailed.load(); }
+    status_t finishFromJournal(status_t err);
 
     // Called by the track threads.
     bool exceedsFileSizeLimit();

@@ -68,11 +68,32 @@ void* MPEG4Writer::ThreadWrapper(void* me) {
     return nullptr;
 }
 
+// Memory held by queued chunks is watched: past the cap the recorder is
+// told to drop frames before encoding them, until half of it is left.
+void MPEG4Writer::noteQueued_l(int64_t bytes) {
+    mQueuedBytes += bytes;
+    if (mQueuedBytes > mPeakQueuedBytes) mPeakQueuedBytes = mQueuedBytes;
+    if (!mBacklogged && mQueuedBytes > mMaxQueuedBytes) {
+        mBacklogged = true;
+        ALOGW("%lld bytes wait for the disk", (long long)mQueuedBytes);
+        notify(android::MEDIA_RECORDER_EVENT_INFO, kInfoWriterBacklog, 1);
+    } else if (mBacklogged && mQueuedBytes <= mMaxQueuedBytes / 2) {
+        mBacklogged = false;
+        notify(android::MEDIA_RECORDER_EVENT_INFO, kInfoWriterBacklog, 0);
+    }
+}
+
+int64_t MPEG4Writer::peakQueuedBytes() {
+    android::Mutex::Autolock autolock(mLock);
+    return mPeakQueuedBytes;
+}
+
 void MPEG4Writer::bufferChunk(Chunk&& chunk) {
     android::Mutex::Autolock autolock(mLock);
     CHECK_EQ(mDone, false);
     for (ChunkInfo& info : mChunkQueues) {
         if (chunk.mTrack == info.mTrack) {
+            noteQueued_l(chunk.bytes());
             info.mChunks.push_back(std::move(chunk));
             mChunkReady.signal();
             return;
@@ -84,7 +105,13 @@ void MPEG4Writer::bufferChunk(Chunk&& chunk) {
 void MPEG4Writer::writeChunkToFile(Chunk* chunk) {
     // The samples go out straight from their buffers (AVC ones already carry
     // their NAL lengths), the whole chunk in one gathered write.
+    // After a failure nothing more is written: a later chunk that happened
+    // to fit would leave a hole in the file.
     Track* track = chunk->mTrack;
+    if (chunk->mSamples.empty() || !prepareJournal(chunk->mInfo.size())) {
+        chunk->mSamples.clear();
+        return;
+    }
     std::vector<struct iovec> iov;
     iov.reserve(chunk->mSamples.size());
     int64_t chunkOffset = fileOffset();
@@ -92,8 +119,13 @@ void MPEG4Writer::writeChunkToFile(Chunk* chunk) {
         iov.push_back({(uint8_t*)sample->data() + sample->range_offset(), sample->range_length()});
     }
     mFile->writev(iov.data(), iov.size());
-    if (!chunk->mSamples.empty()) track->addChunkOffset(chunkOffset);
+    track->addChunkOffset(chunkOffset);
     chunk->mSamples.clear();
+    if (mFile->status() != android::OK) {
+        noteDiskFailure();
+        return;
+    }
+    journalChunk(track, chunkOffset, chunk->mInfo);
 }
 
 bool MPEG4Writer::findChunkToWrite(Chunk* chunk) {
@@ -115,6 +147,7 @@ bool MPEG4Writer::findChunkToWrite(Chunk* chunk) {
 
     *chunk = std::move(earliest->mChunks.front());
     earliest->mChunks.pop_front();
+    noteQueued_l(-chunk->bytes());
     CHECK_EQ(chunk->mTrack, earliest->mTrack);
     return true;
 }

@@ -204,8 +204,11 @@ void MPEG4Writer::Track::dump(int fd, const std::vector<android::String8>& /*arg
 }
 
 void MPEG4Writer::Track::bufferChunk(int64_t timestampUs) {
-    mOwner->bufferChunk(Chunk(this, timestampUs, std::move(mPendingChunkSamples)));
+    Chunk chunk(this, timestampUs, std::move(mPendingChunkSamples));
+    chunk.mInfo = std::move(mPendingChunkInfo);
+    mOwner->bufferChunk(std::move(chunk));
     mPendingChunkSamples.clear();
+    mPendingChunkInfo.clear();
 }
 
 void MPEG4Writer::Track::updateTrackSizeEstimate() {

@@ -46,6 +46,12 @@ public:
     int32_t getTrackId() const { return (int32_t)mTrackId; }
     void dump(int fd, const std::vector<android::String8>& args) const;
 
+    // What the journal records of the track; false until the sample entry
+    // can be written. Called by the thread that journals.
+    bool journalInfo(journal::TrackInfo* info) const;
+    bool isJournaled() const { return mJournaled; }
+    void setJournaled() { mJournaled = true; }
+
 private:
     // What the track thread keeps from one sample to the next.
     struct SampleLoop {
@@ -99,6 +105,13 @@ private:
     std::list<MediaBufferRef> mPendingChunkSamples;
 
     SampleTable mTable;
+    // The pending chunk's samples as the journal records them.
+    std::vector<journal::SampleInfo> mPendingChunkInfo;
+    // The only track journals its samples itself, a batch at a time.
+    std::vector<journal::SampleInfo> mJournalBatch;
+    int64_t mJournalBatchOffset = 0;
+    int64_t mJournalBatchStartUs = 0;
+    bool mJournaled = false;
 
     std::vector<uint8_t> mCodecSpecificData;
     bool mGotAllCodecSpecificData;
@@ -126,6 +139,8 @@ private:
     bool toDecodingOrder(Sample* sample, SampleLoop* loop);
     void recordSample(const Sample& sample, SampleLoop* loop);
     Step emitSample(Sample* sample, SampleLoop* loop);
+    void writeOwnSample(Sample* sample);
+    void flushJournalBatch();
     status_t finalStatus(status_t err) const;
     void finishTrack(SampleLoop* loop);
 

@@ -14,6 +14,30 @@ namespace qor {
 
 using android::MetaData;
 
+// The sample entry goes through the writer's box writer, which nothing
+// else uses while samples are written.
+bool MPEG4Writer::Track::journalInfo(journal::TrackInfo* info) const {
+    const size_t config = mCodecSpecificData.size();
+    if (mIsAvc && config < 5) return false;
+    if (mIsMpeg4OrAac && (config == 0 || config + 23 >= 128)) return false;
+    if (!mIsAvc && !mIsMpeg4OrAac && config != 0) return false;
+    info->trackId = mTrackId;
+    info->isAudio = mIsAudio;
+    info->timeScale = mTimeScale;
+    if (!mIsAudio) {
+        mMeta->findInt32(android::kKeyWidth, &info->width);
+        mMeta->findInt32(android::kKeyHeight, &info->height);
+    }
+    info->startTimeUs = mStartTimestampUs;
+    MemoryByteSink entry;
+    IByteSink* file = out()->sink();
+    out()->setSink(&entry);
+    writeStsdBox();
+    out()->setSink(file);
+    info->sampleEntry = entry.bytes();
+    return true;
+}
+
 void MPEG4Writer::Track::writeTrackHeader(bool use32BitOffset, uint64_t now) const {
     out()->beginBox("trak");
     writeTkhdBox(now);

@@ -35,6 +35,9 @@ const int64_t kMaxCttsOffsetTimeUs = 1000000LL;
 
 const int kAudioThreadPriority = -16;
 
+// The only track of a file journals its samples at least this often.
+const int64_t kJournalIntervalUs = 400000;
+
 int64_t ticks(int64_t timeUs, int32_t timeScale) {
     return (timeUs * timeScale + 500000LL) / 1000000LL;
 }
@@ -82,6 +85,12 @@ status_t MPEG4Writer::Track::readSamples(SampleLoop* loop) {
 
 MPEG4Writer::Track::Step MPEG4Writer::Track::processBuffer(MediaBufferRef* buffer,
                                                            SampleLoop* loop) {
+    // After a disk failure the source is still drained, so that its
+    // producer never waits for a reader that is gone.
+    if (mOwner->diskFailed()) {
+        buffer->reset();
+        return Step::kNext;
+    }
     if ((*buffer)->range_length() == 0) {
         buffer->reset();
         ++loop->zeroLengthBuffers;
@@ -278,16 +287,30 @@ void MPEG4Writer::Track::recordSample(const Sample& sample, SampleLoop* loop) {
     }
 }
 
+namespace {
+journal::SampleInfo journalSample(uint32_t size, int64_t durationTicks, int64_t offsetTicks,
+                                  bool isSync) {
+    journal::SampleInfo info;
+    info.size = size;
+    info.deltaTicks = durationTicks > 0xFFFFFFFFLL ? 0xFFFFFFFFu : (uint32_t)durationTicks;
+    info.compositionOffsetTicks = (uint32_t)offsetTicks;
+    info.isSync = isSync;
+    return info;
+}
+}  // namespace
+
 MPEG4Writer::Track::Step MPEG4Writer::Track::emitSample(Sample* sample, SampleLoop* loop) {
+    const journal::SampleInfo info = journalSample(sample->size, sample->durationTicks,
+                                                   sample->compositionOffsetTicks, sample->isSync);
     if (!loop->hasMultipleTracks) {
         // The only track writes its samples itself, as one chunk.
-        int64_t offset = mOwner->addSample_l(sample->copy.get());
-        if (mTable.chunkOffsetCount() == 0) addChunkOffset(offset);
-        sample->copy.reset();
-        return mOwner->ioStatus() != OK ? Step::kStop : Step::kNext;
+        mJournalBatch.push_back(info);
+        writeOwnSample(sample);
+        return Step::kNext;
     }
     const int64_t timestampUs = sample->timestampUs;
     mPendingChunkSamples.push_back(std::move(sample->copy));
+    mPendingChunkInfo.push_back(info);
     if (loop->interleaveDurationUs == 0) {
         mTable.addChunkWithOwnEntry(1);
         bufferChunk(timestampUs);
@@ -298,7 +321,38 @@ MPEG4Writer::Track::Step MPEG4Writer::Track::emitSample(Sample* sample, SampleLo
         bufferChunk(timestampUs);
         loop->chunkTimestampUs = timestampUs;
     }
-    return mOwner->ioStatus() != OK ? Step::kStop : Step::kNext;
+    return Step::kNext;
+}
+
+// The journal takes the samples in batches of about the interval in which
+// a killed recording may lose them. A sample that did not reach the disk
+// whole is left out of it.
+void MPEG4Writer::Track::writeOwnSample(Sample* sample) {
+    const journal::SampleInfo info = mJournalBatch.back();
+    mJournalBatch.pop_back();
+    if (!mOwner->prepareJournal(mJournalBatch.size() + 1)) {
+        flushJournalBatch();
+        return;
+    }
+    int64_t offset = mOwner->addSample_l(sample->copy.get());
+    if (mTable.chunkOffsetCount() == 0) addChunkOffset(offset);
+    sample->copy.reset();
+    if (mOwner->mFile->status() != OK) {
+        mOwner->noteDiskFailure();
+        flushJournalBatch();
+        return;
+    }
+    if (mJournalBatch.empty()) {
+        mJournalBatchOffset = offset;
+        mJournalBatchStartUs = sample->timestampUs;
+    }
+    mJournalBatch.push_back(info);
+    if (sample->timestampUs - mJournalBatchStartUs >= kJournalIntervalUs) flushJournalBatch();
+}
+
+void MPEG4Writer::Track::flushJournalBatch() {
+    mOwner->journalChunk(this, mJournalBatchOffset, mJournalBatch);
+    mJournalBatch.clear();
 }
 
 status_t MPEG4Writer::Track::finalStatus(status_t err) const {
@@ -313,6 +367,7 @@ status_t MPEG4Writer::Track::finalStatus(status_t err) const {
 // The last chunk goes out and the open table runs are closed.
 void MPEG4Writer::Track::finishTrack(SampleLoop* loop) {
     if (!loop->hasMultipleTracks) {
+        flushJournalBatch();
         mTable.addChunkWithOwnEntry(mTable.sampleCount());
     } else if (!mPendingChunkSamples.empty()) {
         mTable.addChunkWithOwnEntry((uint32_t)mPendingChunkSamples.size());

@@ -50,4 +50,12 @@ public final class Mp4Muxer {
 
     /** 16-bit PCM, cut into blocks of at most 8192 bytes. */
     public static native void pushAudio(byte[] data, int offset, int length);
+
+    /**
+     * Makes a recording that a crash or a full disk cut short playable from the
+     * journal kept next to it. Needs no {@link #init}. 0 when the file was
+     * recovered or had nothing to recover (a complete file is left unchanged),
+     * -1 when nothing playable can be made of it.
+     */
+    public static native int recover(String path);
 }

@@ -1,0 +1,37 @@
+/*
+ * What the recorder hears from its writer while recording: the disk failed
+ * (every push is dropped at once from then on), or chunks pile up waiting
+ * for a slow disk (video frames are dropped before they are encoded, so
+ * the stream stays decodable and memory stays bounded; sound is kept).
+ */
+#ifndef QOR_WRITER_EVENTS_H_
+#define QOR_WRITER_EVENTS_H_
+
+#include <stdint.h>
+
+#include <atomic>
+
+#include <media/IMediaRecorderClient.h>
+
+namespace qor {
+
+class WriterEvents : public android::IMediaRecorderClient {
+public:
+    // Called on the writer's threads, possibly under its lock: flags only.
+    void notify(int msg, int ext1, int ext2) override;
+
+    void reset();
+    bool diskFailed() const { return mDiskFailed.load(); }
+    // True when a video frame should be dropped; counts it.
+    bool dropVideoFrame();
+    uint32_t droppedVideoFrames() const { return mDropped.load(); }
+
+private:
+    std::atomic<bool> mDiskFailed{false};
+    std::atomic<bool> mBacklogged{false};
+    std::atomic<uint32_t> mDropped{0};
+};
+
+}  // namespace qor
+
+#endif  // QOR_WRITER_EVENTS_H_
