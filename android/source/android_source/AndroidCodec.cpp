@@ -25,7 +25,8 @@ AndroidCodec::AndroidCodec(const RecorderFactories& factories)
       mSkipQcomAvc(false),
       mAvailable(false),
       mEncoderName("unknow"),
-      mColorFormat(0) {
+      mColorFormat(0),
+      mOrigin(new RecordingOrigin) {
     char model[PROPERTY_VALUE_MAX];
     __system_property_get("ro.product.model", model);
     mModel.setTo(model);
@@ -106,6 +107,7 @@ int AndroidCodec::start(const char* path) {
 int AndroidCodec::startNew_l(const char* path) {
     mWriter.clear();
     mFileMeta.clear();
+    mOrigin->reset();
     mWriter = mFactories.createWriter ? mFactories.createWriter(path) : nullptr;
     if (mWriter == nullptr) {
         ALOGE("[%s] start fail in create MPEG4Writer.", mModel.string());
@@ -181,6 +183,7 @@ int AndroidCodec::stop_l() {
     mWriter.clear();
     mVideoEncoder.clear();
     mAudioEncoder.clear();
+    mTimedAudio.clear();
     mVideoMeta.clear();
     mAudioMeta.clear();
     setSource(true, nullptr);
@@ -220,12 +223,18 @@ int AndroidCodec::pushBuffer(bool video, void* data, int extra, int size, int64_
     const int32_t state = mState;
     sp<EncodeSource> source = sourceRef(video);
     if (state == STARTED && source != nullptr && size != 0 && timeUs > 0) {
+        mOrigin->note(timeUs);
         return source->pushBuffer(data, extra, size, timeUs);
     }
     ALOGW(video ? "[video] state '%s' size %u timestamp %lld"
                 : "[audio] state '%s' size %u timestamp %lld",
           stateName(state), (unsigned)size, (long long)timeUs);
     return -1;
+}
+
+void AndroidCodec::audioResumed(int64_t stampShiftUs) {
+    Mutex::Autolock autoLock(mLock);
+    if (mTimedAudio != nullptr) mTimedAudio->resumed(stampShiftUs);
 }
 
 int AndroidCodec::pushVideoBuffer(void* data, int sourceLength, int size, int64_t timeUs) {

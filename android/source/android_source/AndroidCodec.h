@@ -20,6 +20,7 @@
 
 #include "android_source/EncodeSource.h"
 #include "android_source/RecorderFactories.h"
+#include "android_source/TimedAudioSource.h"
 
 namespace qor {
 
@@ -49,6 +50,14 @@ public:
     int pushAudioBuffer(void* data, int sourceOffset, int size, int64_t timeUs);
 
     static const char* stateName(int state);
+
+    // Pause hook: the sound after a resume is stamped `stampShiftUs` ahead
+    // of the sound before it (0 when the pushes leave the paused time out).
+    void audioResumed(int64_t stampShiftUs) EXCLUDES(mLock);
+
+    // Priming samples an AAC-LC encoder puts before the sound (measured on
+    // the platform encoders: one frame).
+    static const int32_t kAacEncoderDelayFrames = 1024;
 
     // For tests: what the set-up chose.
     const char* encoderName() const EXCLUDES(mLock) {
@@ -99,6 +108,10 @@ private:
     sp<android::MetaData> mAudioMeta GUARDED_BY(mLock);
     sp<android::MediaSource> mVideoEncoder GUARDED_BY(mLock);
     sp<android::MediaSource> mAudioEncoder GUARDED_BY(mLock);
+    sp<TimedAudioSource> mTimedAudio GUARDED_BY(mLock);
+    // The first push of a recording: sound that starts later is put at its
+    // time. Set once by the constructor; reset by a start.
+    sp<RecordingOrigin> mOrigin;
 
     // Guards only the two source pointers, so that pushes (which never take
     // mLock) can take a reference while a stop releases them.
