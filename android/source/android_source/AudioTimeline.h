@@ -31,7 +31,7 @@ public:
     static const int64_t kGapUs = 150000;
     static const int64_t kDriftUs = 8000;
     // Averaging window of the offset.
-    static const int64_t kAverageUs = 1000000;
+    static const int64_t kAverageUs = 500000;
     // How long the averaged offset settles after a start, gap or resume.
     static const int64_t kSettleUs = 1000000;
     // At most one sample in kStepDivisor is dropped or repeated (1%, well
