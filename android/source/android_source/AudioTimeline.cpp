@@ -23,6 +23,8 @@ void AudioTimeline::restartEstimate() {
     mSettleLeftUs = kSettleUs;
     mSettleSumUs = 0;
     mSettleWeight = 0;
+    mSincePushFrames = 0;
+    mPendingStep = 0;
 }
 
 AudioTimeline::Placement AudioTimeline::place(int64_t stampUs, int32_t frames) {
@@ -31,7 +33,6 @@ AudioTimeline::Placement AudioTimeline::place(int64_t stampUs, int32_t frames) {
         p.timeUs = nextTimeUs();
         return p;
     }
-    int64_t offsetUs = 0;
     if (!mStarted) {
         // Sound that starts after the recording did sits at its time.
         mStarted = true;
@@ -40,7 +41,7 @@ AudioTimeline::Placement AudioTimeline::place(int64_t stampUs, int32_t frames) {
         p.silenceFrames = (stampUs - mAnchorUs) * mRate / 1000000LL;
         restartEstimate();
     } else {
-        offsetUs = stampUs - nextTimeUs();
+        const int64_t offsetUs = stampUs - nextTimeUs();
         if (offsetUs > kGapUs) {
             // The game's sound stopped: the block plays at its stamp.
             p.silenceFrames = offsetUs * mRate / 1000000LL;
@@ -49,35 +50,54 @@ AudioTimeline::Placement AudioTimeline::place(int64_t stampUs, int32_t frames) {
     }
     p.timeUs = nextTimeUs();
     mFrames += p.silenceFrames;
-    offsetUs = stampUs - nextTimeUs();
-    p.adjustFrames = driftStep(offsetUs, frames);
+    // The later blocks of one push (stamped within kBurstUs of the block
+    // before) say nothing about the clocks: the push's first block does.
+    const bool continuesPush = mLastStampUs > 0 && stampUs - mLastStampUs < kBurstUs;
+    mLastStampUs = stampUs;
+    if (!continuesPush || p.silenceFrames > 0) {
+        const int64_t sinceUs = mSincePushFrames * 1000000LL / mRate;
+        mPendingStep += driftStep(stampUs - nextTimeUs(), sinceUs > 0 ? sinceUs : 1);
+        mSincePushFrames = 0;
+    }
+    mSincePushFrames += frames;
+    p.adjustFrames = takeStep(frames);
     mFrames += frames + p.adjustFrames;
     return p;
 }
 
-// Averages the block's offset; a step when the average left its settled
-// value by more than kDriftUs.
-int32_t AudioTimeline::driftStep(int64_t offsetUs, int32_t frames) {
-    const int64_t blockUs = (int64_t)frames * 1000000LL / mRate;
+// Averages the offset of a push's first block, weighted by the time since
+// the push before; the frames to repeat (> 0) or drop when the average left
+// its settled value by more than kDriftUs, at most 1% of that time.
+int64_t AudioTimeline::driftStep(int64_t offsetUs, int64_t sinceUs) {
     if (mSettleLeftUs > 0) {
-        mSettleSumUs += (double)offsetUs * frames;
-        mSettleWeight += frames;
-        mSettleLeftUs -= blockUs;
-        if (mSettleLeftUs <= 0) mSettledUs = mAverageUs = mSettleSumUs / mSettleWeight;
+        mSettleSumUs += (double)offsetUs * (double)sinceUs;
+        mSettleWeight += sinceUs;
+        mSettleLeftUs -= sinceUs;
+        if (mSettleLeftUs <= 0) mSettledUs = mAverageUs = mSettleSumUs / (double)mSettleWeight;
         return 0;
     }
-    const double weight = blockUs >= kAverageUs ? 1.0 : (double)blockUs / kAverageUs;
+    const double weight = sinceUs >= kAverageUs ? 1.0 : (double)sinceUs / kAverageUs;
     mAverageUs += (offsetUs - mAverageUs) * weight;
     const int64_t driftUs = (int64_t)(mAverageUs - mSettledUs);
     if (absUs(driftUs) <= kDriftUs) return 0;
-    const int64_t most = frames / kStepDivisor;
+    const int64_t most = sinceUs * mRate / 1000000LL / kStepDivisor;
     const int64_t needed = absUs(driftUs) * mRate / 1000000LL;
-    const int32_t n = (int32_t)(needed < most ? needed : most);
+    const int64_t n = needed < most ? needed : most;
     // Stamps ahead of the count: the sound lags, so frames are repeated.
-    const int32_t step = driftUs > 0 ? n : -n;
-    // The later blocks' offsets move by the step right away.
+    const int64_t step = driftUs > 0 ? n : -n;
+    // The later pushes' offsets move by the step as it is taken.
     mAverageUs -= (double)step * 1000000.0 / mRate;
     return step;
+}
+
+// The part of the pending step a block of `frames` takes (1% at most).
+int32_t AudioTimeline::takeStep(int32_t frames) {
+    const int64_t most = frames / kStepDivisor;
+    const int64_t pending = mPendingStep < 0 ? -mPendingStep : mPendingStep;
+    const int64_t n = pending < most ? pending : most;
+    const int64_t step = mPendingStep < 0 ? -n : n;
+    mPendingStep -= step;
+    return (int32_t)step;
 }
 
 void AudioTimeline::resume(int64_t stampShiftUs) {

@@ -29,11 +29,13 @@ public:
     // blocks is a gap. The averaged offset of steady pushes moves by less
     // than 4 ms, so a change of 8 ms is drift.
     static const int64_t kGapUs = 150000;
-    static const int64_t kDriftUs = 8000;
+    static const int64_t kDriftUs = 6000;
     // Averaging window of the offset.
-    static const int64_t kAverageUs = 500000;
+    static const int64_t kAverageUs = 1000000;
     // How long the averaged offset settles after a start, gap or resume.
     static const int64_t kSettleUs = 1000000;
+    // Blocks stamped this close together come from one push.
+    static const int64_t kBurstUs = 2000;
     // At most one sample in kStepDivisor is dropped or repeated (1%, well
     // above any audio clock's error, and inaudible spread over a block).
     static const int32_t kStepDivisor = 100;
@@ -65,7 +67,8 @@ public:
 
 private:
     int64_t timeOfFrame(int64_t frame) const;
-    int32_t driftStep(int64_t offsetUs, int32_t frames);
+    int64_t driftStep(int64_t offsetUs, int64_t sinceUs);
+    int32_t takeStep(int32_t frames);
     void restartEstimate();
 
     const int32_t mRate;
@@ -80,6 +83,9 @@ private:
     int64_t mSettleLeftUs = 0;
     double mSettleSumUs = 0;
     int64_t mSettleWeight = 0;
+    int64_t mLastStampUs = 0;
+    int64_t mSincePushFrames = 0;  // frames since the last push's first block
+    int64_t mPendingStep = 0;      // frames still to repeat (> 0) or drop
 };
 
 }  // namespace qor
