@@ -103,7 +103,12 @@ void BM_PushAudio(benchmark::State& state) {
 #endif
 }
 
-BENCHMARK(BM_PushAudio)->Arg(1470)->Arg(5000)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_PushAudio)
+    ->Arg(1470)
+    ->Arg(5000)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 }  // namespace
 

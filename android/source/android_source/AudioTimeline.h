@@ -74,9 +74,9 @@ private:
     const int32_t mRate;
     int64_t mOriginUs = 0;
     bool mStarted = false;
-    int64_t mAnchorUs = 0;     // time of frame mAnchorFrame
+    int64_t mAnchorUs = 0;  // time of frame mAnchorFrame
     int64_t mAnchorFrame = 0;
-    int64_t mFrames = 0;       // frames put out so far (silence and adjustments included)
+    int64_t mFrames = 0;  // frames put out so far (silence and adjustments included)
     // Averaged offset (stamp minus counted time) and where it settled.
     double mAverageUs = 0;
     double mSettledUs = 0;

@@ -75,11 +75,11 @@ private:
 
     // The reading thread's own state.
     AudioTimeline mTimeline;
-    int64_t mSilenceLeft = 0;     // frames of silence still to put out
-    std::vector<uint8_t> mHeld;   // the placed block, after the silence
+    int64_t mSilenceLeft = 0;    // frames of silence still to put out
+    std::vector<uint8_t> mHeld;  // the placed block, after the silence
     size_t mHeldOffset = 0;
-    int64_t mPlacedUs = 0;        // time of the first frame of the placement
-    int64_t mPlacedFrames = 0;    // frames of the placement put out so far
+    int64_t mPlacedUs = 0;      // time of the first frame of the placement
+    int64_t mPlacedFrames = 0;  // frames of the placement put out so far
 
     android::Mutex mEventLock;
     bool mResumed GUARDED_BY(mEventLock) = false;
