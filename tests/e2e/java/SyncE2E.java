@@ -16,7 +16,7 @@ import java.nio.file.Files;
  * the game's silent time must decode as silence of that length.
  *
  * Usage: SyncE2E outPrefix case...  (continuous, gap1s, gap5s, late2s,
- * bursts, fast, slow)
+ * ends1s, bursts, fast, slow)
  */
 public final class SyncE2E {
     static {
@@ -40,6 +40,7 @@ public final class SyncE2E {
         int frames = 120, flash = 75;
         int gapFrom = -1, gapTo = -1;  // frames without sound
         int audioFrom = 0;             // first frame with sound
+        int audioTo = -1;              // frame the sound ends at (-1: the end)
         int burst = 1;                 // frames of sound per push
         double clock = 1.0;            // the game's audio clock against the wall clock
         long baseUs;
@@ -49,8 +50,11 @@ public final class SyncE2E {
         /** First sample the game produces for a frame, on its own clock. */
         long sampleAt(int frame) { return (long) Math.floor(frame * (double) RATE * clock / FPS); }
 
+        int soundEnd() { return audioTo < 0 ? frames : audioTo; }
+
         boolean pushesAudio(int n) {
-            return n >= audioFrom && !(n >= gapFrom && n < gapTo) && (n - audioFrom) % burst == 0;
+            return n >= audioFrom && n < soundEnd() && !(n >= gapFrom && n < gapTo)
+                    && (n - audioFrom) % burst == 0;
         }
     }
 
@@ -74,6 +78,9 @@ public final class SyncE2E {
             case "late2s":
                 c.audioFrom = 60;
                 c.flash = 90;
+                break;
+            case "ends1s":  // the sound ends a second before the picture
+                c.audioTo = 90;
                 break;
             case "bursts":  // 23520 bytes a push: three blocks stamped at once
                 c.burst = 4;
@@ -157,7 +164,7 @@ public final class SyncE2E {
             int r = Mp4Muxer.pushVideo(n == c.flash ? white : black, W * H * 2, 0);
             if (n > 0) check(r == 0, c.name + ": pushVideo " + n);
             if (c.pushesAudio(n)) {
-                int end = Math.min(n + c.burst, c.frames);
+                int end = Math.min(n + c.burst, c.soundEnd());
                 byte[] b = pcm(c, c.sampleAt(n), c.sampleAt(end), clickAt);
                 Mp4Muxer.pushAudio(b, 0, b.length);
             }
@@ -261,7 +268,7 @@ public final class SyncE2E {
         // The file starts at the first push (the front end drops the first
         // frame), and the sound runs from there to the end.
         long originUs = c.audioFrom == 0 ? c.timeUs(0) : c.timeUs(1);
-        long expected = (c.timeUs(c.frames) - originUs) * RATE / 1_000_000L;
+        long expected = (c.timeUs(c.soundEnd()) - originUs) * RATE / 1_000_000L;
         long slack = AAC_FRAME + (c.clock != 1.0 ? (long) (MAX_OFFSET_S * RATE) : 0);
         check(Math.abs(sound.length - expected) <= slack,
               c.name + ": " + sound.length + " samples of sound for " + expected);
