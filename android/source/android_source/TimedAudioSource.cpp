@@ -52,8 +52,11 @@ status_t TimedAudioSource::fetchBlock() {
     MediaBuffer* in = nullptr;
     status_t err = mPcm->read(&in);
     if (err != android::OK) return err;
+    // A block without a time follows on from the one before.
     int64_t stampUs = 0;
-    in->meta_data()->findInt64(android::kKeyTime, &stampUs);
+    if (!in->meta_data()->findInt64(android::kKeyTime, &stampUs) || stampUs <= 0) {
+        stampUs = mTimeline.nextTimeUs();
+    }
     const uint8_t* data = (const uint8_t*)in->data() + in->range_offset();
     const int32_t frames = (int32_t)(in->range_length() / mFrameBytes);
     {

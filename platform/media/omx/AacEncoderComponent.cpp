@@ -433,7 +433,8 @@ void AacEncoderComponent::onQueueFilled(Lock& lock) {
         takeBuffer(kInputPort);
         bool eos = (in->nFlags & OMX_BUFFERFLAG_EOS) != 0;
         appendPcm(in);
-        OMX_TICKS endTime = timeAt(mSamplesIn);
+        // The output ends after the priming and the whole input.
+        OMX_TICKS endTime = timeAt(mSamplesIn + mCtx->initial_padding);
         returnBuffer(kInputPort, in);
         // Each AAC frame about to be encoded counts against the fault.
         size_t available = mFifo[0].size() - mFifoStart;
