@@ -27,7 +27,11 @@ void AudioTimeline::restartEstimate() {
     mPendingStep = 0;
 }
 
-AudioTimeline::Placement AudioTimeline::place(int64_t stampUs, int32_t frames) {
+bool AudioTimeline::isLate(int64_t stampUs) const {
+    return mStarted && stampUs - nextTimeUs() > kGapUs;
+}
+
+AudioTimeline::Placement AudioTimeline::place(int64_t stampUs, int32_t frames, bool afterGap) {
     Placement p;
     if (frames <= 0) {
         p.timeUs = nextTimeUs();
@@ -40,21 +44,19 @@ AudioTimeline::Placement AudioTimeline::place(int64_t stampUs, int32_t frames) {
         mAnchorFrame = mFrames = 0;
         p.silenceFrames = (stampUs - mAnchorUs) * mRate / 1000000LL;
         restartEstimate();
-    } else {
-        const int64_t offsetUs = stampUs - nextTimeUs();
-        if (offsetUs > kGapUs) {
-            // The game's sound stopped: the block plays at its stamp.
-            p.silenceFrames = offsetUs * mRate / 1000000LL;
-            restartEstimate();
-        }
+    } else if (isLate(stampUs) && afterGap) {
+        // The game's sound stopped: the block plays at its stamp.
+        p.silenceFrames = (stampUs - nextTimeUs()) * mRate / 1000000LL;
+        restartEstimate();
     }
+    const bool stalled = !afterGap && isLate(stampUs);
     p.timeUs = nextTimeUs();
     mFrames += p.silenceFrames;
     // The later blocks of one push (stamped within kBurstUs of the block
     // before) say nothing about the clocks: the push's first block does.
     const bool continuesPush = mLastStampUs > 0 && stampUs - mLastStampUs < kBurstUs;
     mLastStampUs = stampUs;
-    if (!continuesPush || p.silenceFrames > 0) {
+    if ((!continuesPush || p.silenceFrames > 0) && !stalled) {
         const int64_t sinceUs = mSincePushFrames * 1000000LL / mRate;
         mPendingStep += driftStep(stampUs - nextTimeUs(), sinceUs > 0 ? sinceUs : 1);
         mSincePushFrames = 0;
@@ -77,7 +79,10 @@ int64_t AudioTimeline::driftStep(int64_t offsetUs, int64_t sinceUs) {
         return 0;
     }
     const double weight = sinceUs >= kAverageUs ? 1.0 : (double)sinceUs / kAverageUs;
-    mAverageUs += (offsetUs - mAverageUs) * weight;
+    double sampleUs = (double)offsetUs;
+    if (sampleUs > mSettledUs + kJitterUs) sampleUs = mSettledUs + kJitterUs;
+    if (sampleUs < mSettledUs - kJitterUs) sampleUs = mSettledUs - kJitterUs;
+    mAverageUs += (sampleUs - mAverageUs) * weight;
     const int64_t driftUs = (int64_t)(mAverageUs - mSettledUs);
     if (absUs(driftUs) <= kDriftUs) return 0;
     const int64_t most = sinceUs * mRate / 1000000LL / kStepDivisor;

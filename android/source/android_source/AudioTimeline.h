@@ -5,8 +5,10 @@
  * push-time stamps never reach the file. The wall-clock stamps only move
  * the count when they disagree with it:
  *  - a block stamped more than kGapUs after its counted time follows a
- *    silence of the game's audio: silence fills the gap and the block plays
- *    at its stamp;
+ *    silence of the game's audio when the pushes after it come at the pace
+ *    of their sound: silence fills the gap and the block plays at its
+ *    stamp. When they come faster (the game's thread stalled and catches
+ *    up), the lateness was a stall: the block keeps its counted time;
  *  - when the game's audio clock runs faster or slower than the wall clock,
  *    the offset between the two, averaged over about a second, moves away
  *    from where it settled: a few samples per block are dropped or repeated
@@ -22,14 +24,18 @@ namespace qor {
 
 class AudioTimeline {
 public:
-    // Thresholds, from the push pattern measured in bench/sync (README):
-    // a block's stamp lags its counted time by up to one block (46 ms for
-    // 8192 bytes of 44.1 kHz stereo) and a burst puts the stamps of one push
-    // up to two blocks ahead of their count, so only an offset beyond three
-    // blocks is a gap. The averaged offset of steady pushes moves by less
-    // than 4 ms, so a change of 8 ms is drift.
+    // Thresholds, from push patterns measured in bench/sync and the tests
+    // (README): a block's stamp lags its counted time by up to one block
+    // (46 ms for 8192 bytes of 44.1 kHz stereo) and a burst puts the stamps
+    // of one push up to two blocks ahead of their count, so only an offset
+    // beyond three blocks is a gap. Pushes that jitter by up to a block on
+    // every push move the averaged offset by less than 4 ms, and a single
+    // late block by 2 ms, so a change of 6 ms is drift.
     static const int64_t kGapUs = 150000;
     static const int64_t kDriftUs = 6000;
+    // A push's offset counts in the average up to one block from where it
+    // settled: a stall's late pushes do not pass for drift.
+    static const int64_t kJitterUs = 46000;
     // Averaging window of the offset.
     static const int64_t kAverageUs = 1000000;
     // How long the averaged offset settles after a start, gap or resume.
@@ -51,8 +57,12 @@ public:
 
     // The recording's start: sound that starts later gets silence before it.
     void setOrigin(int64_t timeUs);
-    // Places a block of `frames` sample frames pushed at `stampUs`.
-    Placement place(int64_t stampUs, int32_t frames);
+    // Whether a block pushed at `stampUs` comes too late for jitter: a gap
+    // or a stall, which the pushes after it tell apart.
+    bool isLate(int64_t stampUs) const;
+    // Places a block of `frames` sample frames pushed at `stampUs`;
+    // `afterGap` says that a late block follows a gap (false: a stall).
+    Placement place(int64_t stampUs, int32_t frames, bool afterGap = true);
 
     // Pause hook: the stamps of blocks after a resume run `stampShiftUs`
     // ahead of the count (0 when the pushes were already stamped without

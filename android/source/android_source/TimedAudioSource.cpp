@@ -47,18 +47,54 @@ void TimedAudioSource::resumed(int64_t stampShiftUs) {
     mResumeShiftUs += stampShiftUs;
 }
 
-// Takes the game's next block and places it on the timeline.
-status_t TimedAudioSource::fetchBlock() {
+// Reads the push source's next block into mInput.
+status_t TimedAudioSource::readInput() {
+    if (mInputEnd != android::OK) return mInputEnd;
     MediaBuffer* in = nullptr;
     status_t err = mPcm->read(&in);
-    if (err != android::OK) return err;
+    if (err != android::OK) {
+        mInputEnd = err;
+        return err;
+    }
+    Block b;
     // A block without a time follows on from the one before.
-    int64_t stampUs = 0;
-    if (!in->meta_data()->findInt64(android::kKeyTime, &stampUs) || stampUs <= 0) {
-        stampUs = mTimeline.nextTimeUs();
+    if (!in->meta_data()->findInt64(android::kKeyTime, &b.stampUs) || b.stampUs <= 0) {
+        b.stampUs = mInput.empty() ? mTimeline.nextTimeUs() : mInput.back().stampUs;
     }
     const uint8_t* data = (const uint8_t*)in->data() + in->range_offset();
-    const int32_t frames = (int32_t)(in->range_length() / mFrameBytes);
+    b.pcm.assign(data, data + in->range_length());
+    in->release();
+    mInput.push_back(std::move(b));
+    return android::OK;
+}
+
+// The first block of mInput came too late for jitter: reads on to the next
+// push. Pushes at the pace of their sound follow a gap; pushes that come
+// faster catch up after a stall.
+bool TimedAudioSource::gapFollows() {
+    size_t last = 0;  // the late push's last block
+    int64_t frames = (int64_t)(mInput[0].pcm.size() / mFrameBytes);
+    while (true) {
+        if (last + 1 >= mInput.size()) {
+            if (readInput() != android::OK) return true;  // the end: nothing to tell
+            continue;
+        }
+        const int64_t stepUs = mInput[last + 1].stampUs - mInput[last].stampUs;
+        if (stepUs < AudioTimeline::kBurstUs) {
+            frames += (int64_t)(mInput[++last].pcm.size() / mFrameBytes);
+            continue;
+        }
+        const int64_t paceUs = frames * 1000000LL / mTimeline.sampleRate();
+        return mInput[last + 1].stampUs - mInput[0].stampUs >= paceUs / 2;
+    }
+}
+
+// Takes the game's next block and places it on the timeline.
+status_t TimedAudioSource::fetchBlock() {
+    if (mInput.empty()) {
+        status_t err = readInput();
+        if (err != android::OK) return err;
+    }
     {
         Mutex::Autolock l(mEventLock);
         if (mResumed) mTimeline.resume(mResumeShiftUs);
@@ -66,9 +102,13 @@ status_t TimedAudioSource::fetchBlock() {
         mResumeShiftUs = 0;
     }
     if (mOrigin != nullptr) mTimeline.setOrigin(mOrigin->timeUs());
-    const AudioTimeline::Placement p = mTimeline.place(stampUs, frames);
-    adjustPcm(data, frames, mFrameBytes, p.adjustFrames, &mHeld);
-    in->release();
+    const int64_t stampUs = mInput.front().stampUs;
+    const bool afterGap = mTimeline.isLate(stampUs) ? gapFollows() : true;
+    const std::vector<uint8_t>& pcm = mInput.front().pcm;
+    const int32_t frames = (int32_t)(pcm.size() / mFrameBytes);
+    const AudioTimeline::Placement p = mTimeline.place(stampUs, frames, afterGap);
+    adjustPcm(pcm.data(), frames, mFrameBytes, p.adjustFrames, &mHeld);
+    mInput.pop_front();
     if (p.silenceFrames > 0) {
         ALOGI("[audio] %lld ms of silence before the block at %lld us",
               (long long)(p.silenceFrames * 1000 / mTimeline.sampleRate()), (long long)stampUs);

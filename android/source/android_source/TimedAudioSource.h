@@ -12,6 +12,7 @@
 #include <stdint.h>
 
 #include <atomic>
+#include <deque>
 #include <vector>
 
 #include <media/stagefright/MediaBuffer.h>
@@ -66,6 +67,13 @@ protected:
     ~TimedAudioSource() override = default;
 
 private:
+    struct Block {
+        int64_t stampUs;
+        std::vector<uint8_t> pcm;
+    };
+
+    status_t readInput();
+    bool gapFollows();
     status_t fetchBlock();
     android::MediaBuffer* emit(const uint8_t* data, size_t bytes);
 
@@ -75,8 +83,10 @@ private:
 
     // The reading thread's own state.
     AudioTimeline mTimeline;
-    int64_t mSilenceLeft = 0;    // frames of silence still to put out
-    std::vector<uint8_t> mHeld;  // the placed block, after the silence
+    std::deque<Block> mInput;          // read from the push source, not yet placed
+    status_t mInputEnd = android::OK;  // what ended the push source's stream
+    int64_t mSilenceLeft = 0;          // frames of silence still to put out
+    std::vector<uint8_t> mHeld;        // the placed block, after the silence
     size_t mHeldOffset = 0;
     int64_t mPlacedUs = 0;      // time of the first frame of the placement
     int64_t mPlacedFrames = 0;  // frames of the placement put out so far
