@@ -119,6 +119,26 @@ TEST(AudioTimelineTest, GapsAreFilledWithSilenceAndShortOnesAbsorbed) {
     EXPECT_NEAR(kRate / 10, shortGap.adjusted, kRate / 50);
 }
 
+// A late push whose next pushes catch up is a stall: the sound keeps its
+// count, no silence goes in and the catching up is no drift.
+TEST(AudioTimelineTest, AStallCaughtUpOnKeepsTheCount) {
+    Player player;
+    int64_t frames = 0;
+    for (int i = 0; i < 100; ++i, frames += 1470) player.push(kBase + framesToUs(frames), 1470);
+    // 300 ms held up, then ten pushes 3 ms apart.
+    const int64_t resumeUs = kBase + framesToUs(frames) + 300000;
+    for (int i = 0; i < 10; ++i, frames += 1470) {
+        const int64_t stampUs = resumeUs + i * 3000;
+        AudioTimeline::Placement p =
+            player.timeline.place(stampUs, 1470, !player.timeline.isLate(stampUs));
+        EXPECT_EQ(0, p.silenceFrames);
+        EXPECT_EQ(0, p.adjustFrames);
+    }
+    for (int i = 0; i < 100; ++i, frames += 1470) player.push(kBase + framesToUs(frames), 1470);
+    EXPECT_EQ(0, player.silence);
+    EXPECT_EQ(0, player.corrections);
+}
+
 // Sound starting after the recording did starts at its time.
 TEST(AudioTimelineTest, LateSoundStartsAfterSilenceFromTheOrigin) {
     Player player;
@@ -241,6 +261,34 @@ TEST(TimedAudioSourceTest, HandsTheEncoderSilenceThenTheBlockOnOneTimeline) {
     }
     EXPECT_EQ(kRate, silent);
     EXPECT_EQ(2 * 2048 + kRate, frames);
+}
+
+// A late block is a gap when the next push comes at the pace of the sound,
+// and a stall when it comes right after (the game catching up).
+TEST(TimedAudioSourceTest, ALateBlockIsAGapOnlyWhenTheNextPushKeepsPace) {
+    for (bool stall : {false, true}) {
+        SCOPED_TRACE(stall ? "stall" : "gap");
+        sp<BlockSource> blocks = new BlockSource;
+        int64_t stampUs = kBase;
+        for (int i = 0; i < 10; ++i, stampUs += framesToUs(2048))
+            blocks->blocks.push_back({stampUs, 8192});
+        stampUs += 500000;
+        for (int i = 0; i < 10; ++i) {
+            blocks->blocks.push_back({stampUs, 8192});
+            stampUs += stall ? 3000 : framesToUs(2048);
+        }
+        sp<TimedAudioSource> timed = new TimedAudioSource(blocks, kRate, 2, nullptr);
+        int64_t silent = 0, frames = 0;
+        android::MediaBuffer* b = nullptr;
+        while (timed->read(&b) == android::OK) {
+            const uint8_t* d = (const uint8_t*)b->data() + b->range_offset();
+            if (d[0] == 0) silent += b->range_length() / 4;
+            frames += b->range_length() / 4;
+            b->release();
+        }
+        EXPECT_NEAR(stall ? 0 : kRate / 2, silent, 1);
+        EXPECT_EQ(20 * 2048 + silent, frames);
+    }
 }
 
 }  // namespace

@@ -52,19 +52,31 @@ AudioTimeline::Placement AudioTimeline::place(int64_t stampUs, int32_t frames, b
     const bool stalled = !afterGap && isLate(stampUs);
     p.timeUs = nextTimeUs();
     mFrames += p.silenceFrames;
-    // The later blocks of one push (stamped within kBurstUs of the block
-    // before) say nothing about the clocks: the push's first block does.
-    const bool continuesPush = mLastStampUs > 0 && stampUs - mLastStampUs < kBurstUs;
-    mLastStampUs = stampUs;
-    if ((!continuesPush || p.silenceFrames > 0) && !stalled) {
+    if (tellsClocks(stampUs, p.silenceFrames > 0) && !stalled) {
         const int64_t sinceUs = mSincePushFrames * 1000000LL / mRate;
         mPendingStep += driftStep(stampUs - nextTimeUs(), sinceUs > 0 ? sinceUs : 1);
         mSincePushFrames = 0;
     }
     mSincePushFrames += frames;
+    mPushFrames += frames;
     p.adjustFrames = takeStep(frames);
     mFrames += frames + p.adjustFrames;
     return p;
+}
+
+// Only the first block of a push that comes at the pace of the sound before
+// it tells how the clocks run: the later blocks of a push (stamped within
+// kBurstUs of the block before) and the pushes of a game catching up (less
+// than half the previous push's sound after it) are counted, not measured.
+bool AudioTimeline::tellsClocks(int64_t stampUs, bool afterSilence) {
+    const bool continuesPush = mLastStampUs > 0 && stampUs - mLastStampUs < kBurstUs;
+    mLastStampUs = stampUs;
+    if (continuesPush && !afterSilence) return false;
+    const int64_t paceUs = mPushFrames * 1000000LL / mRate;
+    const bool catchingUp = mPushStampUs > 0 && stampUs - mPushStampUs < paceUs / 2;
+    mPushStampUs = stampUs;
+    mPushFrames = 0;
+    return !catchingUp || afterSilence;
 }
 
 // Averages the offset of a push's first block, weighted by the time since

@@ -77,6 +77,7 @@ public:
 
 private:
     int64_t timeOfFrame(int64_t frame) const;
+    bool tellsClocks(int64_t stampUs, bool afterSilence);
     int64_t driftStep(int64_t offsetUs, int64_t sinceUs);
     int32_t takeStep(int32_t frames);
     void restartEstimate();
@@ -94,6 +95,8 @@ private:
     double mSettleSumUs = 0;
     int64_t mSettleWeight = 0;
     int64_t mLastStampUs = 0;
+    int64_t mPushStampUs = 0;      // the current push's first block
+    int64_t mPushFrames = 0;       // and its frames so far
     int64_t mSincePushFrames = 0;  // frames since the last push's first block
     int64_t mPendingStep = 0;      // frames still to repeat (> 0) or drop
 };

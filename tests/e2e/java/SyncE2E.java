@@ -16,7 +16,7 @@ import java.nio.file.Files;
  * the game's silent time must decode as silence of that length.
  *
  * Usage: SyncE2E outPrefix case...  (continuous, gap1s, gap5s, late2s,
- * ends1s, bursts, fast, slow)
+ * ends1s, stall, bursts, fast, slow)
  */
 public final class SyncE2E {
     static {
@@ -42,10 +42,17 @@ public final class SyncE2E {
         int audioFrom = 0;             // first frame with sound
         int audioTo = -1;              // frame the sound ends at (-1: the end)
         int burst = 1;                 // frames of sound per push
+        int stallAt = -1, stallFrames = 0;  // frames not drawn; their sound pushed late, 3 ms apart
         double clock = 1.0;            // the game's audio clock against the wall clock
         long baseUs;
 
         long timeUs(int frame) { return baseUs + (long) frame * 1_000_000L / FPS; }
+
+        /** When the game pushes a frame: late while it catches up on a stall. */
+        long pushUs(int frame) {
+            int end = stallAt + stallFrames;
+            return frame >= stallAt && frame < end ? timeUs(end) - (end - frame) * 3000L : timeUs(frame);
+        }
 
         /** First sample the game produces for a frame, on its own clock. */
         long sampleAt(int frame) { return (long) Math.floor(frame * (double) RATE * clock / FPS); }
@@ -81,6 +88,10 @@ public final class SyncE2E {
                 break;
             case "ends1s":  // the sound ends a second before the picture
                 c.audioTo = 90;
+                break;
+            case "stall":  // the game's thread held up for 300 ms, then catching up
+                c.stallAt = 30;
+                c.stallFrames = 9;
                 break;
             case "bursts":  // 23520 bytes a push: three blocks stamped at once
                 c.burst = 4;
@@ -160,9 +171,11 @@ public final class SyncE2E {
         for (int i = 0; i < W * H; i++) white.putShort(i * 2, (short) 0xFFFF);
         long clickAt = c.sampleAt(c.flash);
         for (int n = 0; n < c.frames; n++) {
-            setClockUs(c.timeUs(n));
-            int r = Mp4Muxer.pushVideo(n == c.flash ? white : black, W * H * 2, 0);
-            if (n > 0) check(r == 0, c.name + ": pushVideo " + n);
+            setClockUs(c.pushUs(n));
+            if (n < c.stallAt || n >= c.stallAt + c.stallFrames) {  // no frames drawn while stalled
+                int r = Mp4Muxer.pushVideo(n == c.flash ? white : black, W * H * 2, 0);
+                if (n > 0) check(r == 0, c.name + ": pushVideo " + n);
+            }
             if (c.pushesAudio(n)) {
                 int end = Math.min(n + c.burst, c.soundEnd());
                 byte[] b = pcm(c, c.sampleAt(n), c.sampleAt(end), clickAt);
@@ -283,12 +296,12 @@ public final class SyncE2E {
             for (int i = silence[0]; i < silence[0] + silence[1]; i++) peak = Math.max(peak, Math.abs(sound[i]));
             check(peak < SILENT, c.name + ": silence peaks at " + peak);
         }
-        if (c.name.equals("continuous")) {
+        if (c.name.equals("continuous") || c.name.equals("stall")) {
             // Every sample kept: the noise before the click sits where it was pushed.
             long at = c.sampleAt(c.flash - 10);
-            check(lag(sound, at, (int) at) == 0, "continuous: samples moved by " + lag(sound, at, (int) at));
+            check(lag(sound, at, (int) at) == 0, c.name + ": samples moved by " + lag(sound, at, (int) at));
             check(Math.abs(sound.length - c.sampleAt(c.frames)) < AAC_FRAME,
-                  "continuous: " + sound.length + " samples decoded for " + c.sampleAt(c.frames) + " pushed");
+                  c.name + ": " + sound.length + " samples decoded for " + c.sampleAt(c.frames) + " pushed");
         }
     }
 }
