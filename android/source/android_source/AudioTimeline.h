@@ -97,7 +97,7 @@ private:
     int64_t mLastStampUs = 0;
     int64_t mPushStampUs = 0;      // the current push's first block
     int64_t mPushFrames = 0;       // and its frames so far
-    int64_t mSincePushFrames = 0;  // frames since the last push's first block
+    int64_t mSincePushFrames = 0;  // frames since the last measured push
     int64_t mPendingStep = 0;      // frames still to repeat (> 0) or drop
 };
 
