@@ -2,7 +2,9 @@
 // bursty, with silences, late, drifting and paused.
 #include <stdlib.h>
 
+#include <atomic>
 #include <deque>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -289,6 +291,32 @@ TEST(TimedAudioSourceTest, ALateBlockIsAGapOnlyWhenTheNextPushKeepsPace) {
         EXPECT_NEAR(stall ? 0 : kRate / 2, silent, 1);
         EXPECT_EQ(20 * 2048 + silent, frames);
     }
+}
+
+// The pause hook comes from the recorder's thread while the encoder's
+// thread reads: resumes with the paused time already left out of the
+// stamps change nothing in what is read.
+TEST(TimedAudioSourceTest, ResumesFromAnotherThreadLeaveTheSoundAlone) {
+    sp<BlockSource> blocks = new BlockSource;
+    for (int i = 0; i < 400; ++i) blocks->blocks.push_back({kBase + framesToUs(i * 2048), 8192});
+    sp<TimedAudioSource> timed = new TimedAudioSource(blocks, kRate, 2, nullptr);
+    std::atomic<bool> done{false};
+    std::thread resumer([&] {
+        while (!done) timed->resumed(0);
+    });
+    int64_t frames = 0, lastUs = -1;
+    android::MediaBuffer* b = nullptr;
+    while (timed->read(&b) == android::OK) {
+        int64_t timeUs = 0;
+        b->meta_data()->findInt64(android::kKeyTime, &timeUs);
+        EXPECT_GT(timeUs, lastUs);
+        lastUs = timeUs;
+        frames += b->range_length() / 4;
+        b->release();
+    }
+    done = true;
+    resumer.join();
+    EXPECT_EQ(400 * 2048, frames);
 }
 
 }  // namespace
