@@ -119,7 +119,8 @@ int32_t AudioTimeline::takeStep(int32_t frames) {
 
 void AudioTimeline::resume(int64_t stampShiftUs) {
     if (!mStarted) return;
-    mAnchorUs = nextTimeUs() + stampShiftUs;
+    // Time never goes back.
+    mAnchorUs = nextTimeUs() + (stampShiftUs > 0 ? stampShiftUs : 0);
     mAnchorFrame = mFrames;
     restartEstimate();
 }
