@@ -74,11 +74,16 @@ TEST_F(FacadeTest, FirstFrameIsDroppedAndAudioIsCutIntoBlocks) {
     EXPECT_EQ(0, qor::stop());
     EXPECT_EQ(1, host::logCount("stop(Receied video/audio 5/3)."));
 
+    // The sound started after the first frame: silence up to its time
+    // (at most one buffer, the pushes follow each other closely), then the
+    // blocks.
     std::vector<std::string> audio = reads("audio/mp4a-latm");
-    ASSERT_EQ(3u, audio.size());
-    EXPECT_EQ(0u, audio[0].find("spy audio/mp4a-latm read size 8192 "));
-    EXPECT_EQ(0u, audio[1].find("spy audio/mp4a-latm read size 8192 "));
-    EXPECT_EQ(0u, audio[2].find("spy audio/mp4a-latm read size 3616 "));
+    ASSERT_GE(audio.size(), 3u);
+    ASSERT_LE(audio.size(), 4u);
+    const size_t first = audio.size() - 3;
+    EXPECT_EQ(0u, audio[first].find("spy audio/mp4a-latm read size 8192 "));
+    EXPECT_EQ(0u, audio[first + 1].find("spy audio/mp4a-latm read size 8192 "));
+    EXPECT_EQ(0u, audio[first + 2].find("spy audio/mp4a-latm read size 3616 "));
     // Every frame but the first reaches the encoder, the last one too.
     EXPECT_EQ(4u, reads("video/avc").size());
 }

@@ -110,6 +110,65 @@ TEST_P(AudioEncodeTest, DecodesToTheToneThatWentIn) {
     EXPECT_NEAR(12000 / sqrt(2.0), sqrt(energy / (to - from)), 12000 * 0.15);
 }
 
+// As a device's encoder: the priming stays in front of the sound (the file
+// skips it, so its length is measured here), and every frame is timed from
+// the input buffer that holds its first sample, so a jump in the input's
+// time stamps shows in the output's.
+TEST(AacPrimingTest, KeepsItsPrimingAndTimesFramesFromTheInput) {
+    const uint32_t rate = 44100, channels = 2;
+    const size_t kBlock = 2048, kBlocks = 16, kClickAt = 5 * kBlock + 300;
+    const int64_t kJumpUs = 500000;  // stamps of blocks 8 on
+    OmxTestClient c;
+    ASSERT_EQ(OK, c.allocateNode("OMX.google.aac.encoder"));
+    ASSERT_EQ(OK, c.configureAudio(rate, channels, 128000));
+    ASSERT_TRUE(c.start());
+    std::vector<std::vector<uint8_t>> blocks;
+    std::vector<int64_t> times;
+    for (size_t b = 0; b < kBlocks; ++b) {
+        times.push_back(1000 + (int64_t)(b * kBlock) * 1000000 / rate + (b >= 8 ? kJumpUs : 0));
+        std::vector<uint8_t> pcm(kBlock * 2 * channels, 0);
+        for (size_t i = 0; i < kBlock; ++i) {
+            size_t s = b * kBlock + i;
+            if (s < kClickAt || s >= kClickAt + 200) continue;
+            int16_t v = ((s - kClickAt) / 10) % 2 ? -30000 : 30000;
+            for (uint32_t ch = 0; ch < channels; ++ch) {
+                pcm[(i * channels + ch) * 2] = v & 0xFF;
+                pcm[(i * channels + ch) * 2 + 1] = (v >> 8) & 0xFF;
+            }
+        }
+        blocks.push_back(pcm);
+    }
+    ASSERT_TRUE(c.encode(blocks, times, times.back() + (int64_t)kBlock * 1000000 / rate));
+    ASSERT_TRUE(c.stop());
+    ASSERT_GE(c.mOutputs.size(), 2 * kBlocks + 2);
+
+    std::vector<uint8_t> adts;
+    for (size_t k = 0; k + 2 < c.mOutputs.size(); ++k) {
+        const Output& o = c.mOutputs[k + 1];
+        size_t block = k * 1024 / kBlock;
+        if (block < kBlocks) {
+            int64_t expected = times[block] + (int64_t)(k * 1024 % kBlock) * 1000000 / rate;
+            EXPECT_NEAR((double)expected, (double)o.mTimeUs, 2.0) << "frame " << k;
+        }
+        appendAdts(&adts, o.mData, rateIndex(rate), channels);
+    }
+    std::string in = writeTemp(".aac", adts);
+    std::string out = in + ".pcm";
+    ASSERT_TRUE(run("ffmpeg -nostdin -v error -y -f aac -i " + in + " -f s16le -ac 1 " + out));
+    std::vector<uint8_t> pcm = readFile(out);
+    remove(in.c_str());
+    remove(out.c_str());
+    const int16_t* s = (const int16_t*)pcm.data();
+    long decodedAt = -1;
+    for (size_t i = 0; i < pcm.size() / 2 && decodedAt < 0; ++i) {
+        if (abs(s[i]) > 15000) decodedAt = (long)i;
+    }
+    ASSERT_GE(decodedAt, 0);
+    const long delay = decodedAt - (long)kClickAt;
+    printf("encoder delay: %ld samples\n", delay);
+    EXPECT_NEAR(1024, delay, 16);
+}
+
 INSTANTIATE_TEST_SUITE_P(Tones, AudioEncodeTest,
                          testing::Values(ToneCase{44100, 2, 1000}, ToneCase{48000, 1, 440},
                                          ToneCase{16000, 1, 300}),

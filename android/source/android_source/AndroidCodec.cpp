@@ -26,7 +26,8 @@ AndroidCodec::AndroidCodec(const RecorderFactories& factories)
       mSkipQcomAvc(false),
       mAvailable(false),
       mEncoderName("unknow"),
-      mColorFormat(0) {
+      mColorFormat(0),
+      mOrigin(new RecordingOrigin) {
     char model[PROPERTY_VALUE_MAX];
     __system_property_get("ro.product.model", model);
     mModel.setTo(model);
@@ -108,6 +109,7 @@ int AndroidCodec::start(const char* path) {
 int AndroidCodec::startNew_l(const char* path) {
     mWriter.clear();
     mFileMeta.clear();
+    mOrigin->reset();
     mWriter = mFactories.createWriter ? mFactories.createWriter(path) : nullptr;
     if (mWriter == nullptr) {
         ALOGE("[%s] start fail in create MPEG4Writer.", mModel.string());
@@ -183,8 +185,9 @@ int AndroidCodec::resume_l() {
         Mutex::Autolock sourceLock(mSourceLock);
         mClock.resume(RecordingClock::wallClockUs());
     }
-    // The pause is no gap in the sound: a sound time line that estimates
-    // drift starts its estimate again here.
+    // The pause is no gap in the sound (the stamps after it already leave
+    // it out); the sound's drift estimate starts again.
+    if (mTimedAudio != nullptr) mTimedAudio->resumed(0);
     ALOGI("[%s] resume success.", mModel.string());
     mState = STARTED;
     return 0;
@@ -231,6 +234,7 @@ int AndroidCodec::stop_l() {
     mWriter.clear();
     mVideoEncoder.clear();
     mAudioEncoder.clear();
+    mTimedAudio.clear();
     mVideoMeta.clear();
     mAudioMeta.clear();
     setSource(true, nullptr);
@@ -284,7 +288,10 @@ int AndroidCodec::pushBuffer(bool video, void* data, int extra, int size, int64_
         if (video && mWriterEvents->dropVideoFrame()) return 0;
         int64_t recordingUs = 0;
         sp<EncodeSource> source = admitPush(video, size, timeUs, &recordingUs);
-        if (source != nullptr) return source->pushBuffer(data, extra, size, recordingUs);
+        if (source != nullptr) {
+            mOrigin->note(recordingUs);
+            return source->pushBuffer(data, extra, size, recordingUs);
+        }
     }
     ALOGW(video ? "[video] state '%s' size %u timestamp %lld"
                 : "[audio] state '%s' size %u timestamp %lld",

@@ -21,6 +21,7 @@
 #include "android_source/EncodeSource.h"
 #include "android_source/RecorderFactories.h"
 #include "android_source/RecordingClock.h"
+#include "android_source/TimedAudioSource.h"
 #include "android_source/WriterEvents.h"
 
 namespace qor {
@@ -55,6 +56,10 @@ public:
     int pushAudioBuffer(void* data, int sourceOffset, int size, int64_t timeUs);
 
     static const char* stateName(int state);
+
+    // Priming samples an AAC-LC encoder puts before the sound (measured on
+    // the platform encoders: one frame).
+    static const int32_t kAacEncoderDelayFrames = 1024;
 
     // For tests: what the set-up chose.
     const char* encoderName() const EXCLUDES(mLock) {
@@ -117,6 +122,10 @@ private:
     sp<android::MetaData> mAudioMeta GUARDED_BY(mLock);
     sp<android::MediaSource> mVideoEncoder GUARDED_BY(mLock);
     sp<android::MediaSource> mAudioEncoder GUARDED_BY(mLock);
+    sp<TimedAudioSource> mTimedAudio GUARDED_BY(mLock);
+    // The first push of a recording: sound that starts later is put at its
+    // time. Set once by the constructor; reset by a start.
+    sp<RecordingOrigin> mOrigin;
 
     // Guards the two source pointers and the recording clock, so that
     // pushes (which never take mLock) can take a reference while a stop

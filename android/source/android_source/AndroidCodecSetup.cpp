@@ -224,17 +224,22 @@ int AndroidCodec::setAudioMeta(int sampleRate, int channels, int bitRate) {
     sp<EncodeSource> source = new EncodeSource("audio", sourceFormat);
     setSource(false, source);
 
+    mTimedAudio = new TimedAudioSource(source, sampleRate, channels, mOrigin);
+
     mAudioClient.connect();
     sp<android::MediaSource> encoder;
     if (mFactories.platformEncoderFactory != nullptr) {
         encoder = mFactories.platformEncoderFactory(mAudioClient.interface(), mAudioMeta, true,
-                                                    source, nullptr, 0, nullptr);
+                                                    mTimedAudio, nullptr, 0, nullptr);
     }
     mAudioEncoder = encoder;
     if (mAudioEncoder == nullptr) {
         ALOGE("[%s] create audio OMX fail!", mModel.string());
         return -1;
     }
+    // The encoder's priming comes first in its output; the file skips it.
+    sp<MetaData> encoded = mAudioEncoder->getFormat();
+    if (encoded != nullptr) encoded->setInt32(android::kKeyEncoderDelay, kAacEncoderDelayFrames);
     return 0;
 }
 

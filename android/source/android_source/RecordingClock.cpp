@@ -1,14 +1,11 @@
 #include "android_source/RecordingClock.h"
 
-#include <time.h>
+#include <utils/Timers.h>
 
 namespace qor {
 
-int64_t RecordingClock::wallClockUs() {
-    struct timespec ts;
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return ((int64_t)ts.tv_sec * 1000000000LL + ts.tv_nsec) / 1000;
-}
+// The clock the front end stamps pushes with.
+int64_t RecordingClock::wallClockUs() { return systemTime(SYSTEM_TIME_REALTIME) / 1000; }
 
 void RecordingClock::reset(int64_t audioBytesPerSecond) {
     *this = RecordingClock();

@@ -3,10 +3,10 @@
 
 #include <stdlib.h>
 #include <string.h>
-#include <time.h>
 
 #include <cutils/properties.h>
 #include <utils/Log.h>
+#include <utils/Timers.h>
 
 #include "icodec/ColorLayout.h"
 #include "icodec/DeviceCheck.h"
@@ -17,11 +17,7 @@ using android::Mutex;
 
 namespace {
 
-int64_t wallClockUs() {
-    struct timespec ts;
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return ((int64_t)ts.tv_sec * 1000000000LL + ts.tv_nsec) / 1000;
-}
+int64_t wallClockUs() { return systemTime(SYSTEM_TIME_REALTIME) / 1000; }
 
 const char* yesNo(bool b) { return b ? "yes" : "no"; }
 const char* startStop(bool started) { return started ? "start" : "stop"; }

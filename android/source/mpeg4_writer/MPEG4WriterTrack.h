@@ -160,6 +160,7 @@ private:
     // Box writers of the trak.
     BoxWriter* out() const { return &mOwner->mBoxWriter; }
     void writeMdhdBox(uint64_t now) const;
+    void writeEdtsBox() const;
     void writeMdiaBox(uint64_t now, bool use32BitOffset) const;
     void writeMinfBox(bool use32BitOffset) const;
     void writeHdlrBox() const;

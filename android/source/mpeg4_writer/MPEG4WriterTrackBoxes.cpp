@@ -41,8 +41,40 @@ bool MPEG4Writer::Track::journalInfo(journal::TrackInfo* info) const {
 void MPEG4Writer::Track::writeTrackHeader(bool use32BitOffset, uint64_t now) const {
     out()->beginBox("trak");
     writeTkhdBox(now);
+    writeEdtsBox();
     writeMdiaBox(now, use32BitOffset);
     out()->endBox();  // trak
+}
+
+// An encoder's priming (kKeyEncoderDelay samples before the sound) is
+// skipped by an edit: players start the track where the sound does.
+void MPEG4Writer::Track::writeEdtsBox() const {
+    int32_t delay = 0, rate = 0;
+    if (!mIsAudio || !mMeta->findInt32(android::kKeyEncoderDelay, &delay) || delay <= 0 ||
+        !mMeta->findInt32(android::kKeySampleRate, &rate) || rate <= 0) {
+        return;
+    }
+    const int64_t delayUs = (int64_t)delay * 1000000LL / rate;
+    if (getDurationUs() <= delayUs) return;
+    const uint64_t segment =
+        MPEG4Writer::scaledDuration(getDurationUs() - delayUs, mOwner->mTimeScale);
+    const int64_t mediaTime = (int64_t)delay * mTimeScale / rate;
+    const bool version1 = segment > 0xFFFFFFFFull;
+    out()->beginBox("edts");
+    out()->beginBox("elst");
+    out()->writeInt32(version1 ? 0x01000000 : 0);  // version, flags
+    out()->writeInt32(1);                          // entry count
+    if (version1) {
+        out()->writeInt64((int64_t)segment);
+        out()->writeInt64(mediaTime);
+    } else {
+        out()->writeInt32((int32_t)segment);
+        out()->writeInt32((int32_t)mediaTime);
+    }
+    out()->writeInt16(1);  // media rate 1.0
+    out()->writeInt16(0);
+    out()->endBox();  // elst
+    out()->endBox();  // edts
 }
 
 void MPEG4Writer::Track::writeMdiaBox(uint64_t now, bool use32BitOffset) const {

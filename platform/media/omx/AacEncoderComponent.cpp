@@ -45,7 +45,6 @@ AacEncoderComponent::AacEncoderComponent(const host::CodecEntry& entry, Listener
       mSamplesIn(0),
       mSamplesSent(0),
       mPacketCount(0),
-      mPrimingPacketsLeft(0),
       mEosPending(false),
       mEosTimeUs(0),
       mRestartPending(false) {
@@ -226,10 +225,9 @@ bool AacEncoderComponent::openEncoder() {
         closeEncoder();
         return false;
     }
-    // libavcodec's encoder starts with a frame of priming delay; the file
-    // carries no edit list to hide it, so it is left out and the sound
-    // starts (and lasts) as the PCM did.
-    mPrimingPacketsLeft = (mCtx->initial_padding + kFrameSamples - 1) / kFrameSamples;
+    // The encoder's priming (initial_padding, one frame) stays at the front
+    // of the output, as a device's encoder leaves it: the file says how
+    // much to skip.
     mFrame = av_frame_alloc();
     mPacket = av_packet_alloc();
     if (mFrame == nullptr || mPacket == nullptr) {
@@ -302,10 +300,10 @@ void AacEncoderComponent::appendPcm(const OMX_BUFFERHEADERTYPE* in) {
     const uint8_t* data = in->pBuffer + in->nOffset;
     size_t len = in->nFilledLen;
     if (len == 0) return;
-    // The stream is timed by its samples from the first buffer's time, as a
-    // sound card's clock would: the duration is exactly the PCM's length,
-    // whatever jitter the later buffers' times carry.
-    if (mAnchors.empty()) mAnchors.push_back({mSamplesIn, in->nTimeStamp});
+    // Output is timed from the input buffers' own time stamps, as a
+    // device's encoder does: frame k carries the time of input sample
+    // k*1024 (so the priming shifts the sound by its length).
+    mAnchors.push_back({mSamplesIn, in->nTimeStamp});
     std::vector<uint8_t> joined;
     if (!mCarry.empty()) {
         joined = mCarry;
@@ -341,11 +339,6 @@ bool AacEncoderComponent::receivePackets() {
         int rc = avcodec_receive_packet(mCtx, mPacket);
         if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
         if (rc < 0) return false;
-        if (mPrimingPacketsLeft > 0) {
-            --mPrimingPacketsLeft;
-            av_packet_unref(mPacket);
-            continue;
-        }
         Packet p;
         p.mData.assign(mPacket->data, mPacket->data + mPacket->size);
         p.mTimeUs = timeAt(mPacketCount * kFrameSamples);
@@ -440,7 +433,8 @@ void AacEncoderComponent::onQueueFilled(Lock& lock) {
         takeBuffer(kInputPort);
         bool eos = (in->nFlags & OMX_BUFFERFLAG_EOS) != 0;
         appendPcm(in);
-        OMX_TICKS endTime = timeAt(mSamplesIn);
+        // The output ends after the priming and the whole input.
+        OMX_TICKS endTime = timeAt(mSamplesIn + mCtx->initial_padding);
         returnBuffer(kInputPort, in);
         // Each AAC frame about to be encoded counts against the fault.
         size_t available = mFifo[0].size() - mFifoStart;

@@ -6,9 +6,11 @@
  * over). Output: the AudioSpecificConfig as one codec-configuration buffer
  * (CODECCONFIG|ENDOFFRAME), then one raw AAC frame (1024 samples per
  * channel) per output buffer with ENDOFFRAME and its time stamp: frame k
- * carries the input time of sample k*1024, counted from the input buffers'
- * own time stamps. An EOS input drains the encoder and ends with an empty
- * EOS output buffer.
+ * carries the input time of sample k*1024, taken from the time stamp of the
+ * input buffer holding that sample. The first frame holds the encoder's
+ * priming (1024 samples), so the sound decodes one frame after its time
+ * stamps, as from a device's encoder. An EOS input drains the encoder and
+ * ends with an empty EOS output buffer.
  */
 #ifndef PLATFORM_AAC_ENCODER_COMPONENT_H_
 #define PLATFORM_AAC_ENCODER_COMPONENT_H_
@@ -77,7 +79,6 @@ private:
     int64_t mSamplesIn;
     int64_t mSamplesSent;
     int64_t mPacketCount;
-    int mPrimingPacketsLeft;  // the encoder's delay packets, not passed on
     std::deque<std::pair<int64_t, OMX_TICKS>> mAnchors;  // sample position, time
     std::deque<Packet> mPending;
     bool mEosPending;
