@@ -165,11 +165,14 @@ public final class MuxerJniTest {
             if (line.contains("spy audio/mp4a-latm read size ")) audio.add(line);
             if (line.contains("spy video/avc read size ")) videoReads++;
         }
-        check(audio.size() == 3, "three audio blocks read, got " + audio.size());
+        // The sound started after the first frame: at most one buffer of
+        // silence up to its time, then the three blocks.
+        check(audio.size() == 3 || audio.size() == 4, "three audio blocks read, got " + audio.size());
         if (audio.size() >= 3) {
-            check(audio.get(0).contains("read size 8192 "), "first block 8192");
-            check(audio.get(1).contains("read size 8192 "), "second block 8192");
-            check(audio.get(2).contains("read size 3616 "), "third block 3616");
+            final int first = audio.size() - 3;
+            check(audio.get(first).contains("read size 8192 "), "first block 8192");
+            check(audio.get(first + 1).contains("read size 8192 "), "second block 8192");
+            check(audio.get(first + 2).contains("read size 3616 "), "third block 3616");
         }
         // The first frame is counted and dropped, the one pushed while paused
         // refused; every other one is recorded.
