@@ -171,10 +171,15 @@ int AndroidCodec::stop_l() {
     if (videoSource != nullptr) videoSource->signalEOS();
     if (audioSource != nullptr) audioSource->signalEOS();
 
-    while (!mWriter->reachedEOS()) {
-        usleep(100000);
-        ALOGI("stop wait reachedEOS.");
+    // The encoders end their tracks within their own time limits; this one
+    // only keeps a track that never ends from holding stop for ever.
+    const int kPollUs = 20000, kMaxPolls = 150;
+    int polls = 0;
+    while (!mWriter->reachedEOS() && polls < kMaxPolls) {
+        usleep(kPollUs);
+        ++polls;
     }
+    if (polls == kMaxPolls) ALOGE("[%s] stop: a track did not end in time.", mModel.string());
     android::status_t err = mWriter->stop();
 
     mFileMeta.clear();

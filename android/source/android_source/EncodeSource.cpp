@@ -13,7 +13,12 @@ using android::MetaData;
 using android::Mutex;
 
 EncodeSource::EncodeSource(const char* name, const sp<MetaData>& format)
-    : mStarted(false), mFormat(format), mName(name), mEOS(false) {}
+    : mStarted(false),
+      mFormat(format),
+      mName(name),
+      mEOS(false),
+      mStoppedByReader(false),
+      mRefusalLogged(false) {}
 
 EncodeSource::~EncodeSource() {
     Mutex::Autolock autoLock(mLock);
@@ -26,17 +31,24 @@ status_t EncodeSource::start(MetaData* /*params*/) {
     Mutex::Autolock autoLock(mLock);
     if (!mStarted) {
         mStarted = true;
+        mStoppedByReader = false;
+        mRefusalLogged = false;
         ALOGI("[%s] EncodeSource start", mName);
     }
     return android::OK;
 }
 
+// The encoder stops its source when it ends, normally or on a failure:
+// from then on nothing reads, so a producer waiting for the slot is let go.
 status_t EncodeSource::stop() {
     Mutex::Autolock autoLock(mLock);
     if (mStarted) {
         mStarted = false;
+        mStoppedByReader = true;
         ALOGI("[%s] EncodeSource stop", mName);
     }
+    mDataCond.signal();
+    mSlotCond.broadcast();
     return android::OK;
 }
 
@@ -47,6 +59,7 @@ sp<MetaData> EncodeSource::getFormat() {
 
 status_t EncodeSource::pushBuffer(void* data, int32_t extra, int32_t size, int64_t timeUs) {
     Mutex::Autolock autoLock(mLock);
+    if (mStoppedByReader) return refuseAfterStop();
     if (!mStarted) {
         ALOGE("[%s] pushBuffer called before start.", mName);
         return android::INVALID_OPERATION;
@@ -54,14 +67,15 @@ status_t EncodeSource::pushBuffer(void* data, int32_t extra, int32_t size, int64
     // A producer is the game's capture or audio thread: if the encoder has
     // stopped reading (it failed), the slot never frees and the push gives
     // up instead of freezing the game.
-    while (mPending.busy && !mEOS) {
+    while (mPending.busy && !mEOS && mStarted) {
         if (mSlotCond.waitRelative(mLock, kMaxSlotWaitNs) == android::TIMED_OUT && mPending.busy &&
-            !mEOS) {
+            !mEOS && mStarted) {
             ALOGW("[%s] pushBuffer gave up: the encoder has not read for %d ms.", mName,
                   (int)(kMaxSlotWaitNs / 1000000));
             return -1;
         }
     }
+    if (mStoppedByReader) return refuseAfterStop();
     // No reader will take the slot again after end of stream.
     if (mEOS) return -1;
     mPending.data = data;
@@ -84,7 +98,7 @@ status_t EncodeSource::read(MediaBuffer** buffer, const ReadOptions* /*options*/
     }
     while (!mPending.busy) {
         mDataCond.wait(mLock);
-        if (mEOS && !mPending.busy) {
+        if (!mStarted || (mEOS && !mPending.busy)) {
             ALOGI("[%s:%d] EncodeSource read no more data.", mName, 224);
             return android::ERROR_END_OF_STREAM;
         }
@@ -113,6 +127,16 @@ void EncodeSource::signalBufferReturned(MediaBuffer* buffer) {
     MediaBufferRef returned(buffer);
     returned.reset();
     mOut.busy = 0;
+}
+
+// One line for the whole run of refused pushes: a game pushes every frame.
+status_t EncodeSource::refuseAfterStop() {
+    if (!mRefusalLogged) {
+        mRefusalLogged = true;
+        ALOGE("[%s] the encoder stopped reading: this stream's pushes are refused from now on.",
+              mName);
+    }
+    return -1;
 }
 
 void EncodeSource::signalEOS() {

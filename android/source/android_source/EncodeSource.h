@@ -33,8 +33,8 @@ public:
 
     // Offers one buffer; waits while the pending slot is full. Returns 0,
     // -38 before the encoder started the source, or -1 when end of stream
-    // released the wait or the encoder stopped reading (the buffer was not
-    // stored).
+    // released the wait, the encoder stopped reading or stopped the source
+    // (the buffer was not stored; after a stop at once, with one log line).
     status_t pushBuffer(void* data, int32_t extra, int32_t size, int64_t timeUs) EXCLUDES(mLock);
 
     // End of stream: wakes the reader and any producer waiting for the slot.
@@ -66,6 +66,11 @@ private:
     sp<android::MetaData> mFormat GUARDED_BY(mLock);
     const char* mName;  // a literal of the caller's, for log lines
     bool mEOS GUARDED_BY(mLock);
+    // The encoder stopped this source: no read will come any more.
+    bool mStoppedByReader GUARDED_BY(mLock);
+    bool mRefusalLogged GUARDED_BY(mLock);
+
+    status_t refuseAfterStop() REQUIRES(mLock);
 
     EncodeSource(const EncodeSource&) = delete;
     EncodeSource& operator=(const EncodeSource&) = delete;

@@ -184,7 +184,9 @@ int IcodecInterface::pushVideoBuffer(const uint8_t* frame, int64_t capacity, int
     mYuv.ConvertFromRGB565(frame, slot, mFrame.colorFormat, mFrame.width,
                            mFrame.invert ? -mFrame.height : mFrame.height, mFrame.stride,
                            mFrame.sliceHeight);
-    return api().pushVideoBuffer(slot, length, mFrame.handOverSize, timeUs);
+    const int rc = api().pushVideoBuffer(slot, length, mFrame.handOverSize, timeUs);
+    if (rc != 0) mFrameSlots.reuseLast();
+    return rc;
 }
 
 int IcodecInterface::pushAudioBuffer(const uint8_t* data, int offset, int length) {
@@ -197,7 +199,7 @@ int IcodecInterface::pushAudioBuffer(const uint8_t* data, int offset, int length
         const int n = remaining < kAudioBlockBytes ? remaining : kAudioBlockBytes;
         uint8_t* slot = mAudioSlots.next();
         memcpy(slot, position, n);
-        api().pushAudioBuffer(slot, offset, n, timeUs);
+        if (api().pushAudioBuffer(slot, offset, n, timeUs) != 0) mAudioSlots.reuseLast();
         position += n;
         remaining -= n;
     }

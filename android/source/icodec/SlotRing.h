@@ -43,6 +43,10 @@ public:
         return slot;
     }
 
+    // The slot next() returned last comes again: the encoder refused it, so
+    // the two it may still hold stay untouched.
+    void reuseLast() { mNext = (mNext + kSlots - 1) % kSlots; }
+
 private:
     std::vector<uint8_t> mStorage;
     size_t mSlotBytes = 0;

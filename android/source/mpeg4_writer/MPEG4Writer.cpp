@@ -139,7 +139,9 @@ status_t MPEG4Writer::startTracks(MetaData* params) {
     for (auto it = mTracks.begin(); it != mTracks.end(); ++it) {
         status_t err = (*it)->start(params);
         if (err != OK) {
-            for (auto it2 = mTracks.begin(); it2 != it; ++it2) (*it2)->stop();
+            // A started track's thread may wait in its source for data that
+            // will never come: the source ends first, then the thread.
+            for (auto it2 = mTracks.begin(); it2 != it; ++it2) (*it2)->abandon();
             return err;
         }
     }
@@ -372,10 +374,13 @@ status_t MPEG4Writer::reset() {
     status_t err = stopTracks(&maxDurationUs);
     stopWriterThread();
 
-    if (err == OK) err = ioStatus();
-    if (err != OK) {
+    // A track that failed keeps what it wrote before the failure: the file
+    // is finished with the playable tracks, and the failure is returned.
+    status_t ioErr = ioStatus();
+    if (ioErr != OK || playableTrackCount() == 0) {
+        ALOGE("No moov written: %s", ioErr != OK ? "the file cannot be written" : "no samples");
         release();
-        return err;
+        return ioErr != OK ? ioErr : (err != OK ? err : android::ERROR_MALFORMED);
     }
 
     patchMdatSize();
@@ -383,9 +388,18 @@ status_t MPEG4Writer::reset() {
     buildMoov(maxDurationUs, mpeg4Time(), &moov);
     placeMoov(moov.bytes());
 
-    err = ioStatus();
+    ioErr = ioStatus();
     release();
-    return err;
+    if (err == OK && playableTrackCount() < mTracks.size()) err = android::ERROR_MALFORMED;
+    return ioErr != OK ? ioErr : err;
+}
+
+size_t MPEG4Writer::playableTrackCount() const {
+    size_t count = 0;
+    for (const std::unique_ptr<Track>& track : mTracks) {
+        if (track->isPlayable()) ++count;
+    }
+    return count;
 }
 
 bool MPEG4Writer::reachedEOS() {

@@ -285,8 +285,13 @@ MPEG4Writer::Track::Step MPEG4Writer::Track::emitSample(Sample* sample, SampleLo
     return mOwner->ioStatus() != OK ? Step::kStop : Step::kNext;
 }
 
-status_t MPEG4Writer::Track::finalStatus(status_t err) const {
-    if (mIsMalformedConfig || isTrackMalFormed()) err = android::ERROR_MALFORMED;
+status_t MPEG4Writer::Track::finalStatus(status_t err) {
+    mPlayable = !mIsMalformedConfig && !isTrackMalFormed();
+    if (!mPlayable) err = android::ERROR_MALFORMED;
+    if (err != OK && err != android::ERROR_END_OF_STREAM) {
+        ALOGE("The %s track ended with error %d after %d samples", typeName(), err,
+              (int)mTable.sampleCount());
+    }
     if (err == OK || err == android::ERROR_END_OF_STREAM) {
         status_t ioErr = mOwner->ioStatus();
         if (ioErr != OK) err = ioErr;

@@ -106,6 +106,13 @@ public:
     };
 
     // For tests.
+    // Time limits: a component answering a command, starting, and
+    // producing output for input it holds (an encoder that keeps a few
+    // frames gives them back when more input comes).
+    static const int64_t kCommandTimeoutNs = 1000000000LL;
+    static const int64_t kStartTimeoutNs = 3000000000LL;
+    static const int64_t kStallTimeoutNs = 1000000000LL;
+
     State state() EXCLUDES(mLock) {
         android::Mutex::Autolock autoLock(mLock);
         return mState;
@@ -168,7 +175,7 @@ private:
     void onCmdComplete(OMX_COMMANDTYPE cmd, OMX_U32 data) REQUIRES(mLock);
     void onStateChange(OMX_STATETYPE newState) REQUIRES(mLock);
     void onIdleReached() REQUIRES(mLock);
-    void checkAllBuffersReturned(OMX_U32 portIndex) REQUIRES(mLock);
+    bool checkAllBuffersReturned(OMX_U32 portIndex) REQUIRES(mLock);
     void onPortDisabled(OMX_U32 portIndex) REQUIRES(mLock);
     void reenableOutputPort(OMX_U32 portIndex) REQUIRES(mLock);
     void onPortEnabled(OMX_U32 portIndex) REQUIRES(mLock);
@@ -176,6 +183,17 @@ private:
     void onPortSettingsChanged(OMX_U32 portIndex) REQUIRES(mLock);
     status_t stopOmxComponent_l() REQUIRES(mLock);
     void waitWhileInTransition() REQUIRES(mLock);
+    // Waits on mAsyncCompletion until `done` or `timeoutNs` passed; a
+    // component that does not answer in time is failed (ERROR). True when
+    // `done` became true.
+    template <typename Done>
+    bool waitForCompletion(Done done, int64_t timeoutNs, const char* what) REQUIRES(mLock);
+    // Ends the codec: ERROR, and the source is told so that its producer
+    // stops waiting for a reader.
+    void fail(const char* why) REQUIRES(mLock);
+    // A component that holds input but gave nothing back for too long.
+    bool componentStalled() REQUIRES(mLock);
+    void noteProgress() REQUIRES(mLock);
     bool stillRunningAfterError() REQUIRES(mLock);
     void stopFromExecuting(bool backToError) REQUIRES(mLock);
 
@@ -239,6 +257,7 @@ private:
 
     // The service's messages (OMXCodecEvents.cpp)
     void onEvent(OMX_EVENTTYPE event, OMX_U32 data1, OMX_U32 data2) REQUIRES(mLock);
+    void onPortDefinitionChanged(OMX_U32 portIndex) REQUIRES(mLock);
     void onOutputConfigChanged(OMX_U32 configIndex) REQUIRES(mLock);
     void applyOutputScale() REQUIRES(mLock);
     size_t findBufferIndex(OMX_U32 portIndex, android::IOMX::buffer_id buffer) REQUIRES(mLock);
@@ -252,6 +271,7 @@ private:
         REQUIRES(mLock);
     status_t seek_l(int64_t seekTimeUs, ReadOptions::SeekMode seekMode) REQUIRES(mLock);
     status_t takeFilledBuffer(android::MediaBuffer** buffer) REQUIRES(mLock);
+    status_t waitForOutput() REQUIRES(mLock);
 
     // Data flow (OMXCodecDataFlow.cpp)
     void drainInputBuffers() REQUIRES(mLock);
@@ -317,6 +337,9 @@ private:
     std::list<size_t> mFilledBuffers GUARDED_BY(mLock);
     std::list<int64_t> mDecodingTimeList GUARDED_BY(mLock);
     int64_t mLastDecodingTimeUs GUARDED_BY(mLock) = 0;
+    // Monotonic time of the component's last sign of life (a buffer in or
+    // back); the stall detection measures from it.
+    int64_t mLastProgressNs GUARDED_BY(mLock) = 0;
 
     OMXCodec(const OMXCodec&) = delete;
     OMXCodec& operator=(const OMXCodec&) = delete;

@@ -24,6 +24,7 @@ using android::OK;
 
 status_t OMXCodec::emptyBuffer_l(android::IOMX::buffer_id buffer, OMX_U32 offset, OMX_U32 length,
                                  OMX_U32 flags, OMX_TICKS timestamp) {
+    noteProgress();
 #if PLATFORM_LEVEL >= 23
     return mOMX->emptyBuffer(mNode, buffer, offset, length, flags, timestamp, -1);
 #else
