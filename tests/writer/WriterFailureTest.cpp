@@ -136,6 +136,20 @@ TEST(WriterFailure, SourceReadErrorIsTheResultAndTheSamplesBeforeItStay) {
     }
 }
 
+// A source whose start fails once `other` waits for its first read.
+class FailingStart : public ReplaySource {
+public:
+    FailingStart(const sp<android::MetaData>& format, const sp<ReplaySource>& other)
+        : ReplaySource(format, {}), mOther(other) {}
+    status_t start(android::MetaData*) override {
+        mOther->waitForRequest(0);
+        return android::UNKNOWN_ERROR;
+    }
+
+private:
+    sp<ReplaySource> mOther;
+};
+
 // The video track fails to start while the audio track's thread already
 // waits in its source for data that never comes: start gives up at once,
 // ends the audio source and joins its thread.
@@ -143,8 +157,7 @@ TEST(WriterFailure, StartFailureAfterAnotherTrackWaitsInItsSource) {
     sp<qor::MPEG4Writer> writer = new qor::MPEG4Writer(tempPath("starthang.mp4").c_str());
     sp<ReplaySource> a = new ReplaySource(audioFormat(), audioUnits(5));
     a->setGate(0);
-    sp<ReplaySource> v = new ReplaySource(videoFormat(), videoUnits(5));
-    v->mStartResult = android::UNKNOWN_ERROR;
+    sp<ReplaySource> v = new FailingStart(videoFormat(), a);
     ASSERT_EQ(0, writer->addSource(a));
     ASSERT_EQ(0, writer->addSource(v));
     std::atomic<bool> returned{false};

