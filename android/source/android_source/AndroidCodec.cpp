@@ -170,6 +170,16 @@ int AndroidCodec::stop_l() {
     sp<EncodeSource> audioSource = sourceRef(false);
     if (videoSource != nullptr) videoSource->signalEOS();
     if (audioSource != nullptr) audioSource->signalEOS();
+    // A stalled encoder will never read the end of its stream: stopping it
+    // ends its track's wait for output.
+    if (videoSource != nullptr && videoSource->stalled() && mVideoEncoder != nullptr) {
+        ALOGE("[%s] stop: the video encoder stalled.", mModel.string());
+        mVideoEncoder->stop();
+    }
+    if (audioSource != nullptr && audioSource->stalled() && mAudioEncoder != nullptr) {
+        ALOGE("[%s] stop: the audio encoder stalled.", mModel.string());
+        mAudioEncoder->stop();
+    }
 
     // The encoders end their tracks within their own time limits; this one
     // only keeps a track that never ends from holding stop for ever.

@@ -1,12 +1,22 @@
 #define LOG_TAG "qor_codec"
 #include "android_source/EncodeSource.h"
 
+#include <time.h>
+
 #include <media/stagefright/foundation/ADebug.h>
 #include <utils/Log.h>
 
 #include "common/MediaBufferRef.h"
 
 namespace qor {
+
+namespace {
+int64_t monotonicNs() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (int64_t)ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+}  // namespace
 
 using android::MediaBuffer;
 using android::MetaData;
@@ -17,8 +27,11 @@ EncodeSource::EncodeSource(const char* name, const sp<MetaData>& format)
       mFormat(format),
       mName(name),
       mEOS(false),
-      mStoppedByReader(false),
-      mRefusalLogged(false) {}
+      mReaderGone(nullptr),
+      mStalled(false),
+      mRefusalLogged(false),
+      mDropLogged(false),
+      mPendingSinceNs(0) {}
 
 EncodeSource::~EncodeSource() {
     Mutex::Autolock autoLock(mLock);
@@ -31,7 +44,8 @@ status_t EncodeSource::start(MetaData* /*params*/) {
     Mutex::Autolock autoLock(mLock);
     if (!mStarted) {
         mStarted = true;
-        mStoppedByReader = false;
+        mReaderGone = nullptr;
+        mStalled = false;
         mRefusalLogged = false;
         ALOGI("[%s] EncodeSource start", mName);
     }
@@ -44,7 +58,7 @@ status_t EncodeSource::stop() {
     Mutex::Autolock autoLock(mLock);
     if (mStarted) {
         mStarted = false;
-        mStoppedByReader = true;
+        if (mReaderGone == nullptr) mReaderGone = "it ended";
         ALOGI("[%s] EncodeSource stop", mName);
     }
     mDataCond.signal();
@@ -59,30 +73,44 @@ sp<MetaData> EncodeSource::getFormat() {
 
 status_t EncodeSource::pushBuffer(void* data, int32_t extra, int32_t size, int64_t timeUs) {
     Mutex::Autolock autoLock(mLock);
-    if (mStoppedByReader) return refuseAfterStop();
+    // No reader will take the slot again after end of stream.
+    if (mEOS) return -1;
+    if (mReaderGone != nullptr) return refuse();
     if (!mStarted) {
         ALOGE("[%s] pushBuffer called before start.", mName);
         return android::INVALID_OPERATION;
     }
-    // A producer is the game's capture or audio thread: if the encoder has
-    // stopped reading (it failed), the slot never frees and the push gives
-    // up instead of freezing the game.
-    while (mPending.busy && !mEOS && mStarted) {
-        if (mSlotCond.waitRelative(mLock, kMaxSlotWaitNs) == android::TIMED_OUT && mPending.busy &&
-            !mEOS && mStarted) {
-            ALOGW("[%s] pushBuffer gave up: the encoder has not read for %d ms.", mName,
-                  (int)(kMaxSlotWaitNs / 1000000));
+    // A producer is the game's capture or audio thread: it waits for the
+    // slot a short while only. An encoder that leaves a buffer untaken for
+    // kStallNs has stalled: the stream ends there.
+    const int64_t deadline = monotonicNs() + kMaxSlotWaitNs;
+    while (mPending.busy && !mEOS && mReaderGone == nullptr) {
+        const int64_t now = monotonicNs();
+        if (now - mPendingSinceNs > kStallNs) {
+            mReaderGone = "it took nothing for a second: stalled";
+            mStalled = true;
+            break;
+        }
+        if (now >= deadline) {
+            if (!mDropLogged) {
+                ALOGW("[%s] pushBuffer gave up: the encoder has not read for %d ms.", mName,
+                      (int)(kMaxSlotWaitNs / 1000000));
+                mDropLogged = true;
+            }
             return -1;
         }
+        const int64_t stallAt = mPendingSinceNs + kStallNs + 1000000;
+        mSlotCond.waitRelative(mLock, (stallAt < deadline ? stallAt : deadline) - now);
     }
-    if (mStoppedByReader) return refuseAfterStop();
-    // No reader will take the slot again after end of stream.
     if (mEOS) return -1;
+    if (mReaderGone != nullptr) return refuse();
     mPending.data = data;
     mPending.extra = extra;
     mPending.size = size;
     mPending.timeUs = timeUs;
     mPending.busy = 1;
+    mPendingSinceNs = monotonicNs();
+    mDropLogged = false;
     mDataCond.signal();
     return android::OK;
 }
@@ -130,13 +158,29 @@ void EncodeSource::signalBufferReturned(MediaBuffer* buffer) {
 }
 
 // One line for the whole run of refused pushes: a game pushes every frame.
-status_t EncodeSource::refuseAfterStop() {
+status_t EncodeSource::refuse() {
     if (!mRefusalLogged) {
         mRefusalLogged = true;
-        ALOGE("[%s] the encoder stopped reading: this stream's pushes are refused from now on.",
-              mName);
+        ALOGE("[%s] the encoder stopped reading (%s): this stream's pushes are refused from "
+              "now on.",
+              mName, mReaderGone);
     }
     return -1;
+}
+
+void EncodeSource::readerEnded() {
+    Mutex::Autolock autoLock(mLock);
+    if (mReaderGone == nullptr) mReaderGone = "it failed";
+    mDataCond.signal();
+    mSlotCond.broadcast();
+}
+
+bool EncodeSource::stalled() {
+    Mutex::Autolock autoLock(mLock);
+    // A buffer left untaken for that long marks a stall even if no push
+    // came to notice it.
+    if (mStarted && mPending.busy && monotonicNs() - mPendingSinceNs > kStallNs) mStalled = true;
+    return mStalled;
 }
 
 void EncodeSource::signalEOS() {

@@ -340,6 +340,9 @@ private:
     // Monotonic time of the component's last sign of life (a buffer in or
     // back); the stall detection measures from it.
     int64_t mLastProgressNs GUARDED_BY(mLock) = 0;
+    // The component stopped answering (a stall, a command never completed):
+    // stop does not wait for it again.
+    bool mUnresponsive GUARDED_BY(mLock) = false;
 
     OMXCodec(const OMXCodec&) = delete;
     OMXCodec& operator=(const OMXCodec&) = delete;

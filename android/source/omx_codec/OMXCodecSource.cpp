@@ -131,10 +131,12 @@ status_t OMXCodec::waitForOutput() {
         if (componentStalled()) {
             ALOGE("[%s] the component holds input but gave nothing back for %lld ms: stalled",
                   mComponentName.c_str(), (long long)(kStallTimeoutNs / 1000000));
+            mUnresponsive = true;
             setState(ERROR);
         }
     }
-    return mState == ERROR ? android::UNKNOWN_ERROR : OK;
+    // What the component encoded before it failed still goes to the reader.
+    return mState == ERROR && mFilledBuffers.empty() ? android::UNKNOWN_ERROR : OK;
 }
 
 // The first read() starts the pumps. A seek with it needs no flush:

@@ -60,6 +60,7 @@ bool OMXCodec::waitForCompletion(Done done, int64_t timeoutNs, const char* what)
         if (left <= 0) {
             ALOGE("[%s] no answer to %s within %lld ms (state %d)", mComponentName.c_str(), what,
                   (long long)(timeoutNs / 1000000), (int)mState);
+            mUnresponsive = true;
             fail(what);
             return false;
         }
@@ -332,6 +333,9 @@ bool OMXCodec::stillRunningAfterError() {
         setState(LOADED);
         return false;
     }
+    // A component that stopped answering is left as it is: freeing the
+    // node at destruction takes its buffers back.
+    if (mUnresponsive) return false;
     OMX_STATETYPE state = OMX_StateInvalid;
     if (mOMX->getState(mNode, &state) != OK) return false;
     return state == OMX_StateExecuting;
