@@ -191,6 +191,7 @@ private:
     // Ends the codec: ERROR, and the source is told so that its producer
     // stops waiting for a reader.
     void fail(const char* why) REQUIRES(mLock);
+    bool expected(bool condition, const char* what) REQUIRES(mLock);
     // A component that holds input but gave nothing back for too long.
     bool componentStalled() REQUIRES(mLock);
     void noteProgress() REQUIRES(mLock);
