@@ -126,8 +126,8 @@ const StateScript kScripts[] = {
      "Idle Executing Idle Loaded", ""},
     // What a component may say but an encoder never should: no abort. A
     // scale event has no picture to scale (ignored); a new input port, a
-    // state nobody asked for, or a reconfiguration while one runs end the
-    // codec; a buffer the component never had is ignored.
+    // state or a port change nobody asked for end the codec; a buffer the
+    // component never had is ignored.
     {"ScaleEventOnAnEncoder", 1000, android::ERROR_END_OF_STREAM, kNoReplacement, kNone, false,
      {outputSettingsChanged(kScaleConfig)}, android::OK, 5, android::OK, OMXCodec::EXECUTING,
      OMXCodec::LOADED, "Idle Executing Idle Loaded",
@@ -142,11 +142,10 @@ const StateScript kScripts[] = {
     {"PauseReachedUnasked", 1000, android::ERROR_END_OF_STREAM, kNoReplacement, kNone, false,
      {stateReached(OMX_StatePause)}, android::OK, 1, kUnknown, OMXCodec::ERROR, OMXCodec::ERROR,
      "Idle Executing Idle Loaded", "[OMX.vendor.avc] failed: an unexpected component state"},
-    {"SettingsChangedTwice", 1000, android::ERROR_END_OF_STREAM, kNoReplacement, kNone, true,
-     {outputSettingsChanged(OMX_IndexParamPortDefinition),
-      outputSettingsChanged(OMX_IndexParamPortDefinition)},
-     android::OK, 1, kUnknown, OMXCodec::ERROR, OMXCodec::ERROR, "Idle Executing Disable1 Enable1",
-     "[OMX.vendor.avc] port 1 settings changed while busy"},
+    {"PortDisabledUnasked", 1000, android::ERROR_END_OF_STREAM, kNoReplacement, kNone, false,
+     {event(OMX_EventCmdComplete, OMX_CommandPortDisable, kOutput)}, android::OK, 1, kUnknown,
+     OMXCodec::ERROR, OMXCodec::ERROR, "Idle Executing Idle Loaded",
+     "[OMX.vendor.avc] failed: a port disabled unasked"},
     {"BufferOfNoPort", 1000, android::ERROR_END_OF_STREAM, kNoReplacement, kNone, false,
      {emptyBufferDoneOfNoBuffer()}, android::OK, 5, android::OK,
      OMXCodec::EXECUTING, OMXCodec::LOADED, "Idle Executing Idle Loaded",
