@@ -161,9 +161,10 @@ void EncodeSource::signalBufferReturned(MediaBuffer* buffer) {
 status_t EncodeSource::refuse() {
     if (!mRefusalLogged) {
         mRefusalLogged = true;
-        ALOGE("[%s] the encoder stopped reading (%s): this stream's pushes are refused from "
-              "now on.",
-              mName, mReaderGone);
+        ALOGE(
+            "[%s] the encoder stopped reading (%s): this stream's pushes are refused from "
+            "now on.",
+            mName, mReaderGone);
     }
     return -1;
 }

@@ -23,6 +23,9 @@ public:
     status_t read(android::MediaBuffer** buffer, const ReadOptions* options = nullptr) override;
     status_t pause() override;
 
+    // The encoder watched (tests look at their doubles through it).
+    const sp<android::MediaSource>& encoder() const { return mEncoder; }
+
 private:
     const sp<android::MediaSource> mEncoder;
     const sp<EncodeSource> mPushSource;

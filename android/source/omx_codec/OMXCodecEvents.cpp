@@ -145,8 +145,7 @@ void OMXCodec::onPortDefinitionChanged(OMX_U32 portIndex) {
     }
     if (portIndex != kPortIndexOutput || mState != EXECUTING || mOutputPortSettingsChangedPending ||
         clientHolds || !mFilledBuffers.empty()) {
-        ALOGE("[%s] port %u settings changed while %s", mComponentName.c_str(),
-              (unsigned)portIndex,
+        ALOGE("[%s] port %u settings changed while %s", mComponentName.c_str(), (unsigned)portIndex,
               clientHolds || !mFilledBuffers.empty() ? "encoded buffers are out" : "busy");
         fail("an unexpected port settings change");
         return;

@@ -209,8 +209,9 @@ bool OMXCodec::expected(bool condition, const char* what) {
 }
 
 void OMXCodec::onPortDisabled(OMX_U32 portIndex) {
-    if (!expected((mState == EXECUTING || mState == RECONFIGURING) && portIndex <= kPortIndexOutput &&
-                      mPortStatus[portIndex] == DISABLING && mPortBuffers[portIndex].empty(),
+    if (!expected((mState == EXECUTING || mState == RECONFIGURING) &&
+                      portIndex <= kPortIndexOutput && mPortStatus[portIndex] == DISABLING &&
+                      mPortBuffers[portIndex].empty(),
                   "a port disabled unasked")) {
         return;
     }
@@ -245,8 +246,8 @@ void OMXCodec::reenableOutputPort(OMX_U32 portIndex) {
 }
 
 void OMXCodec::onPortEnabled(OMX_U32 portIndex) {
-    if (!expected((mState == EXECUTING || mState == RECONFIGURING) && portIndex <= kPortIndexOutput &&
-                      mPortStatus[portIndex] == ENABLING,
+    if (!expected((mState == EXECUTING || mState == RECONFIGURING) &&
+                      portIndex <= kPortIndexOutput && mPortStatus[portIndex] == ENABLING,
                   "a port enabled unasked")) {
         return;
     }
