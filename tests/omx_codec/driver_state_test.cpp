@@ -300,4 +300,43 @@ TEST_F(DriverTest, StopWithoutAnAnswerEndsWithinItsLimit) {
     EXPECT_EQ(1, host::logCount("[OMX.vendor.avc] no answer to the stop", "OMXCodec"));
 }
 
+struct RefusedSetting {
+    const char* name;
+    OMX_INDEXTYPE index;
+    const char* logLine;
+};
+
+class DriverConfigurationTest : public DriverTest,
+                                public ::testing::WithParamInterface<RefusedSetting> {};
+
+// A component refusing a setting it should take fails its configuration in
+// an orderly way: the lookup goes on to the next candidate.
+TEST_P(DriverConfigurationTest, RefusedSettingMakesTheLookupTryTheNextComponent) {
+    useCodecs(avc(0, "OMX.first.avc") + avc(1, "OMX.second.avc"));
+    const int w = 176, h = 144;
+    sp<ProxyOMX> proxy = new ProxyOMX(mClient.interface());
+    proxy->refuseSetParameter(GetParam().index, android::UNKNOWN_ERROR);
+    sp<android::MediaSource> source =
+        OMXCodec::Create(proxy, videoFormat(w, h), true, new RawSource(w * h * 3 / 2, 10, 33333));
+    ASSERT_NE(nullptr, source.get());
+    EXPECT_EQ(1, host::logCount(GetParam().logLine, "OMXCodec"));
+    EXPECT_EQ(android::OK, source->start());
+    MediaBuffer* buffer = nullptr;
+    ASSERT_EQ(android::OK, source->read(&buffer));
+    buffer->release();
+    EXPECT_EQ(android::OK, source->stop());
+    EXPECT_EQ(1, host::logCount("Successfully allocated OMX node 'OMX.second.avc'", "OMXCodec"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, DriverConfigurationTest,
+    ::testing::Values(
+        RefusedSetting{"InputPortDefinition", OMX_IndexParamPortDefinition,
+                       "[OMX.first.avc] the component refused the input port definition"},
+        RefusedSetting{"AvcParameters", OMX_IndexParamVideoAvc,
+                       "[OMX.first.avc] the component refused the AVC parameters"},
+        RefusedSetting{"BitRate", OMX_IndexParamVideoBitrate,
+                       "[OMX.first.avc] the component refused the bit rate"}),
+    [](const ::testing::TestParamInfo<RefusedSetting>& info) { return info.param.name; });
+
 }  // namespace

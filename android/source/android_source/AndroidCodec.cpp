@@ -189,7 +189,13 @@ int AndroidCodec::stop_l() {
         usleep(kPollUs);
         ++polls;
     }
-    if (polls == kMaxPolls) ALOGE("[%s] stop: a track did not end in time.", mModel.string());
+    if (polls == kMaxPolls) {
+        // An encoder that never hands out the end of its stream: stopping
+        // it ends its track's read (a track already ended loses nothing).
+        ALOGE("[%s] stop: a track did not end in time.", mModel.string());
+        if (mVideoEncoder != nullptr) mVideoEncoder->stop();
+        if (mAudioEncoder != nullptr) mAudioEncoder->stop();
+    }
     android::status_t err = mWriter->stop();
 
     mFileMeta.clear();

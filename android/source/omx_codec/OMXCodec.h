@@ -209,11 +209,12 @@ private:
                                     OMX_COLOR_FORMATTYPE colorFormat) REQUIRES(mLock);
     status_t setVideoInputFormat(const char* mime, const sp<android::MetaData>& meta)
         REQUIRES(mLock);
-    void setVideoInputPortDefinition(OMX_COLOR_FORMATTYPE colorFormat, int32_t width,
-                                     int32_t height, int32_t stride, int32_t sliceHeight,
-                                     int32_t frameRate) REQUIRES(mLock);
-    void setVideoOutputPortDefinition(OMX_VIDEO_CODINGTYPE compressionFormat, int32_t width,
-                                      int32_t height, int32_t bitRate) REQUIRES(mLock);
+    status_t setVideoInputPortDefinition(OMX_COLOR_FORMATTYPE colorFormat, int32_t width,
+                                         int32_t height, int32_t stride, int32_t sliceHeight,
+                                         int32_t frameRate) REQUIRES(mLock);
+    status_t setVideoOutputPortDefinition(OMX_VIDEO_CODINGTYPE compressionFormat, int32_t width,
+                                          int32_t height, int32_t bitRate) REQUIRES(mLock);
+    status_t refused(const char* what, status_t err) REQUIRES(mLock);
     status_t setupAVCEncoderParameters(const sp<android::MetaData>& meta) REQUIRES(mLock);
     status_t setupBitRate(int32_t bitRate) REQUIRES(mLock);
     status_t getVideoProfileLevel(const sp<android::MetaData>& meta,
@@ -229,10 +230,10 @@ private:
                                  int32_t aacProfile) REQUIRES(mLock);
     status_t setAACDecoderFormat(int32_t numChannels, int32_t sampleRate, bool isADTS)
         REQUIRES(mLock);
-    void selectAACOutputEncoding() REQUIRES(mLock);
-    void setRawAudioFormat(OMX_U32 portIndex, int32_t sampleRate, int32_t numChannels)
+    status_t selectAACOutputEncoding() REQUIRES(mLock);
+    status_t setRawAudioFormat(OMX_U32 portIndex, int32_t sampleRate, int32_t numChannels)
         REQUIRES(mLock);
-    void setMinBufferSize(OMX_U32 portIndex, OMX_U32 size) REQUIRES(mLock);
+    status_t setMinBufferSize(OMX_U32 portIndex, OMX_U32 size) REQUIRES(mLock);
     void initOutputFormat(const sp<android::MetaData>& inputFormat) REQUIRES(mLock);
     void describeOutputPort(const OMX_PARAM_PORTDEFINITIONTYPE& def,
                             const sp<android::MetaData>& inputFormat) REQUIRES(mLock);
