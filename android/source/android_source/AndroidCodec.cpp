@@ -135,6 +135,9 @@ int AndroidCodec::startNew_l(const char* path) {
 
     if (mWriter->start(nullptr) != android::OK) {
         ALOGE("[%s] start is fail, state '%s'.", mModel.string(), stateName(mState));
+        // The writer ends its own thread and the tracks it started.
+        mWriter.clear();
+        mFileMeta.clear();
         return -1;
     }
     mState = STARTED;
