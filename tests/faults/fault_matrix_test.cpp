@@ -195,13 +195,10 @@ TEST_P(FaultMatrix, TheGameGoesOnAndTheFileKeepsWhatWasRecorded) {
 // frames (AAC: of 1024 samples), fillbuffer/emptybuffer calls.
 #ifdef QOR_FAULT_OWN_DRIVER
 const double kPlatformVideoStallS = 0;
-// The driver fails at the refused call: frames the component still holds
-// then are not waited for (all of them, at worst).
-const int kMinKeptAfterRefusedEmpty = 0;
 #else
 const double kPlatformVideoStallS = 5.5;
-const int kMinKeptAfterRefusedEmpty = 3;
 #endif
+const int kMinKeptAfterRefusedEmpty = 3;
 
 // The sound always goes through the platform's encoder: its cases run on
 // the default device only; a stall of the platform's video encoder with

@@ -112,6 +112,9 @@ public:
     static const int64_t kCommandTimeoutNs = 1000000000LL;
     static const int64_t kStartTimeoutNs = 3000000000LL;
     static const int64_t kStallTimeoutNs = 1000000000LL;
+    // After a failure: how long the component may pause between frames it
+    // still hands back.
+    static const int64_t kHeldOutputWaitNs = 250000000LL;
 
     State state() EXCLUDES(mLock) {
         android::Mutex::Autolock autoLock(mLock);
@@ -194,6 +197,8 @@ private:
     bool expected(bool condition, const char* what) REQUIRES(mLock);
     // A component that holds input but gave nothing back for too long.
     bool componentStalled() REQUIRES(mLock);
+    bool componentHoldsInput() REQUIRES(mLock);
+    void waitForHeldOutput() REQUIRES(mLock);
     void noteProgress() REQUIRES(mLock);
     bool stillRunningAfterError() REQUIRES(mLock);
     void stopFromExecuting(bool backToError) REQUIRES(mLock);
@@ -345,6 +350,8 @@ private:
     // The component stopped answering (a stall, a command never completed):
     // stop does not wait for it again.
     bool mUnresponsive GUARDED_BY(mLock) = false;
+    // Frames given to the component whose encoded output has not come back.
+    int64_t mFramesInFlight GUARDED_BY(mLock) = 0;
 
     OMXCodec(const OMXCodec&) = delete;
     OMXCodec& operator=(const OMXCodec&) = delete;

@@ -150,6 +150,7 @@ bool OMXCodec::submitSourceBuffer(BufferInfo* info, MediaBufferRef srcBuffer) {
         return false;
     }
     info->mStatus = OWNED_BY_COMPONENT;
+    ++mFramesInFlight;
     return true;
 }
 
@@ -201,7 +202,9 @@ void OMXCodec::fillOutputBuffer(BufferInfo* info) {
     if (mNoMoreOutputData) return;
     status_t err = fillBuffer_l(info->mBuffer);
     if (err != OK) {
-        ALOGE("[%s] fillBuffer failed w/ error 0x%08x", mComponentName.c_str(), err);
+        if (mState != ERROR) {
+            ALOGE("[%s] fillBuffer failed w/ error 0x%08x", mComponentName.c_str(), err);
+        }
         setState(ERROR);
         return;
     }
@@ -220,6 +223,7 @@ int64_t OMXCodec::getDecodingTimeUs() {
 
 void OMXCodec::deliverFilledBuffer(BufferInfo* info, const android::omx_message& msg) {
     const bool isCodecSpecific = describeFilledBuffer(info->mOutputBuffer.get(), msg);
+    if (!isCodecSpecific && mFramesInFlight > 0) --mFramesInFlight;
     if (msg.u.extended_buffer_data.flags & OMX_BUFFERFLAG_EOS) mNoMoreOutputData = true;
 
     if (mIsEncoder && mIsVideo) {

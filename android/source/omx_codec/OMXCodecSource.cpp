@@ -49,6 +49,7 @@ void OMXCodec::resetStreamState() {
     // Times of frames a previous run left in the encoder are not this one's.
     mDecodingTimeList.clear();
     mLastDecodingTimeUs = 0;
+    mFramesInFlight = 0;
     mPaused = false;
 }
 
@@ -94,6 +95,11 @@ status_t OMXCodec::read(MediaBuffer** buffer, const ReadOptions* options) {
     *buffer = nullptr;
     Mutex::Autolock autoLock(mLock);
 
+    // After a failure, what the component encoded before it is still read.
+    if (mState == ERROR) {
+        if (waitForOutput() != OK || takeFilledBuffer(buffer) != OK) return android::UNKNOWN_ERROR;
+        return OK;
+    }
     if (mState != EXECUTING && mState != RECONFIGURING) return android::UNKNOWN_ERROR;
 
     bool seeking = false;
@@ -135,7 +141,8 @@ status_t OMXCodec::waitForOutput() {
             setState(ERROR);
         }
     }
-    // What the component encoded before it failed still goes to the reader.
+    // What the component encoded before the failure still goes to the reader.
+    if (mState == ERROR) waitForHeldOutput();
     return mState == ERROR && mFilledBuffers.empty() ? android::UNKNOWN_ERROR : OK;
 }
 
@@ -210,8 +217,10 @@ void OMXCodec::signalBufferReturned(MediaBuffer* buffer) {
             CHECK_EQ((int)info.mStatus, (int)OWNED_BY_CLIENT);
             info.mStatus = OWNED_BY_US;
             CHECK(buffer->graphicBuffer() == nullptr);
-            // After a failure, or while the port goes down, it stays home.
-            if (mState == EXECUTING && mPortStatus[kPortIndexOutput] == ENABLED) {
+            // While the port goes down it stays home; after a failure too,
+            // unless the component may still hand back frames it took.
+            const bool draining = mState == ERROR && !mUnresponsive && mFramesInFlight > 0;
+            if ((mState == EXECUTING || draining) && mPortStatus[kPortIndexOutput] == ENABLED) {
                 fillOutputBuffer(&info);
             }
             return;

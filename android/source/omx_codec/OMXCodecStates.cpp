@@ -76,13 +76,27 @@ void OMXCodec::fail(const char* why) {
 
 void OMXCodec::noteProgress() { mLastProgressNs = monotonicNs(); }
 
-bool OMXCodec::componentStalled() {
-    if (mState != EXECUTING) return false;
-    bool holdsInput = false;
+bool OMXCodec::componentHoldsInput() {
     for (const BufferInfo& info : mPortBuffers[kPortIndexInput]) {
-        if (info.mStatus == OWNED_BY_COMPONENT) holdsInput = true;
+        if (info.mStatus == OWNED_BY_COMPONENT) return true;
     }
-    return holdsInput && monotonicNs() - mLastProgressNs > kStallTimeoutNs;
+    return false;
+}
+
+bool OMXCodec::componentStalled() {
+    return mState == EXECUTING && componentHoldsInput() &&
+           monotonicNs() - mLastProgressNs > kStallTimeoutNs;
+}
+
+// After a failure on our side (a refused call) the component may still
+// hand back frames it took: they are waited for while it keeps giving.
+void OMXCodec::waitForHeldOutput() {
+    while (mFilledBuffers.empty() && !mUnresponsive &&
+           (componentHoldsInput() || mFramesInFlight > 0)) {
+        const int64_t left = mLastProgressNs + kHeldOutputWaitNs - monotonicNs();
+        if (left <= 0) return;
+        mBufferFilled.waitRelative(mLock, left);
+    }
 }
 
 status_t OMXCodec::init() {
