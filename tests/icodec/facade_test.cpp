@@ -3,6 +3,7 @@
 // holds frames, refusals, and stop racing pushes.
 #include "icodec/IcodecInterface.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 #include <atomic>
@@ -151,6 +152,25 @@ TEST_F(FacadeTest, SlowEncoderNeverSeesAFrameRewritten) {
     EXPECT_EQ(1, host::logCount(" unstable 0", "spy") >= 1 ? 1 : 0);
     EXPECT_EQ(0, host::logCount("changed while the encoder held it"));
     EXPECT_EQ((size_t)kFrames - 1, reads("video/avc").size());
+}
+
+// An encoder slower than the game: pushes give up on the full slot (-1,
+// frame dropped), and the next push writes the same buffer again, never one
+// the encoder still holds.
+TEST_F(FacadeTest, PushesThatGiveUpNeverRewriteAFrameTheEncoderHolds) {
+    setenv("SPY_HOLD_US", "450000", 1);
+    ASSERT_EQ(0, qor::setVideoParameter(kWidth, kHeight, 30, 1000000, 1, 0));
+    ASSERT_EQ(0, qor::start("/tmp/facade.mp4"));
+    int refused = 0;
+    for (int i = 0; i < 8; ++i) {
+        std::vector<uint8_t> f = frame((uint16_t)(i * 2311 + 1));
+        refused += qor::pushVideoBuffer(f.data(), f.size(), (int)f.size(), 0) == -1;
+    }
+    EXPECT_EQ(0, qor::stop());
+    setenv("SPY_HOLD_US", "8000", 1);
+    EXPECT_GE(refused, 2);
+    EXPECT_EQ(0, host::logCount("changed while the encoder held it"));
+    EXPECT_EQ(1, host::logCount(" unstable 0", "spy") >= 1 ? 1 : 0);
 }
 
 TEST_F(FacadeTest, StopRacingPushesNeitherCrashesNorHangs) {

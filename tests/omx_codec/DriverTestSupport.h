@@ -139,6 +139,11 @@ public:
         std::lock_guard<std::mutex> guard(mMutex);
         mReplaceEvent = {event, data1, data2, replacement, true};
     }
+    // The next setParameter of `index` is refused with `err`, unsent.
+    void refuseSetParameter(OMX_INDEXTYPE index, status_t err) {
+        std::lock_guard<std::mutex> guard(mMutex);
+        mRefuseParam = {(OMX_COMMANDTYPE)0, (OMX_U32)index, err, true};
+    }
     // The next command `cmd` on `param` is refused with `err`, unsent.
     void refuseCommand(OMX_COMMANDTYPE cmd, OMX_U32 param, status_t err) {
         std::lock_guard<std::mutex> guard(mMutex);
@@ -231,6 +236,13 @@ public:
         return mReal->getParameter(n, i, p, s);
     }
     status_t setParameter(node_id n, OMX_INDEXTYPE i, const void* p, size_t s) override {
+        {
+            std::lock_guard<std::mutex> guard(mMutex);
+            if (mRefuseParam.armed && mRefuseParam.param == (OMX_U32)i) {
+                mRefuseParam.armed = false;
+                return mRefuseParam.err;
+            }
+        }
         return mReal->setParameter(n, i, p, s);
     }
     status_t getConfig(node_id n, OMX_INDEXTYPE i, void* p, size_t s) override {
@@ -442,6 +454,7 @@ private:
     std::string mCommands;
     EventReplacement mReplaceEvent{};
     Refusal mRefuse{};
+    Refusal mRefuseParam{};
     EventReplacement mHold{};  // `replacement` is the held message
     bool mHeld = false;
     std::vector<std::thread> mThreads;

@@ -15,6 +15,7 @@ using namespace qor_driver_test;
 
 const OMX_U32 kOutput = 1;
 const OMX_U32 kOutputCropConfig = 0x0700000F;  // OMX_IndexConfigCommonOutputCrop
+const OMX_U32 kScaleConfig = 0x07000005;       // OMX_IndexConfigCommonScale
 
 android::omx_message event(OMX_EVENTTYPE type, OMX_U32 data1, OMX_U32 data2) {
     android::omx_message msg;
@@ -32,6 +33,14 @@ android::omx_message stateReached(OMX_STATETYPE state) {
 }
 android::omx_message outputSettingsChanged(OMX_U32 index) {
     return event(OMX_EventPortSettingsChanged, kOutput, index);
+}
+
+android::omx_message emptyBufferDoneOfNoBuffer() {
+    android::omx_message msg;
+    memset(&msg, 0, sizeof(msg));
+    msg.type = android::omx_message::EMPTY_BUFFER_DONE;
+    msg.u.buffer_data.buffer = (android::IOMX::buffer_id)0xBEEF;
+    return msg;
 }
 
 struct Replacement {
@@ -115,6 +124,32 @@ const StateScript kScripts[] = {
     {"EndOfStream", 3, android::ERROR_END_OF_STREAM, kNoReplacement, kNone, false, {}, android::OK, 1000,
      android::ERROR_END_OF_STREAM, OMXCodec::EXECUTING, OMXCodec::LOADED,
      "Idle Executing Idle Loaded", ""},
+    // What a component may say but an encoder never should: no abort. A
+    // scale event has no picture to scale (ignored); a new input port, a
+    // state or a port change nobody asked for end the codec; a buffer the
+    // component never had is ignored.
+    {"ScaleEventOnAnEncoder", 1000, android::ERROR_END_OF_STREAM, kNoReplacement, kNone, false,
+     {outputSettingsChanged(kScaleConfig)}, android::OK, 5, android::OK, OMXCodec::EXECUTING,
+     OMXCodec::LOADED, "Idle Executing Idle Loaded",
+     "[OMX.vendor.avc] scale event without a crop rectangle: ignored"},
+    {"InputPortSettingsChanged", 1000, android::ERROR_END_OF_STREAM, kNoReplacement, kNone, false,
+     {event(OMX_EventPortSettingsChanged, 0, OMX_IndexParamPortDefinition)}, android::OK, 1,
+     kUnknown, OMXCodec::ERROR, OMXCodec::ERROR, "Idle Executing Idle Loaded",
+     "[OMX.vendor.avc] port 0 settings changed while busy"},
+    {"IdleReachedUnasked", 1000, android::ERROR_END_OF_STREAM, kNoReplacement, kNone, false,
+     {stateReached(OMX_StateIdle)}, android::OK, 1, kUnknown, OMXCodec::ERROR, OMXCodec::ERROR,
+     "Idle Executing Idle Loaded", "[OMX.vendor.avc] failed: Idle reached unasked"},
+    {"PauseReachedUnasked", 1000, android::ERROR_END_OF_STREAM, kNoReplacement, kNone, false,
+     {stateReached(OMX_StatePause)}, android::OK, 1, kUnknown, OMXCodec::ERROR, OMXCodec::ERROR,
+     "Idle Executing Idle Loaded", "[OMX.vendor.avc] failed: an unexpected component state"},
+    {"PortDisabledUnasked", 1000, android::ERROR_END_OF_STREAM, kNoReplacement, kNone, false,
+     {event(OMX_EventCmdComplete, OMX_CommandPortDisable, kOutput)}, android::OK, 1, kUnknown,
+     OMXCodec::ERROR, OMXCodec::ERROR, "Idle Executing Idle Loaded",
+     "[OMX.vendor.avc] failed: a port disabled unasked"},
+    {"BufferOfNoPort", 1000, android::ERROR_END_OF_STREAM, kNoReplacement, kNone, false,
+     {emptyBufferDoneOfNoBuffer()}, android::OK, 5, android::OK,
+     OMXCodec::EXECUTING, OMXCodec::LOADED, "Idle Executing Idle Loaded",
+     "[OMX.vendor.avc] a message for buffer 48879, not one of port 0's"},
     {"SourceErrorEndsTheStream", 3, android::ERROR_IO, kNoReplacement, kNone, false, {}, android::OK,
      1000, android::ERROR_IO, OMXCodec::EXECUTING, OMXCodec::LOADED, "Idle Executing Idle Loaded",
      ""},
@@ -214,5 +249,94 @@ TEST_F(DriverTest, StopAfterASeekBringsTheComponentToLoaded) {
     EXPECT_EQ(OMXCodec::LOADED, codec->state());
     EXPECT_EQ("Idle Executing Flush0 Flush1 Idle Loaded", proxy->commands());
 }
+
+// The writer holds an encoded buffer when the component changes its output
+// port: the buffer's memory would go with the port, so the codec ends
+// instead, and the buffer still comes home.
+TEST_F(DriverTest, OutputSettingsChangeWhileTheReaderHoldsABufferEndsTheCodec) {
+    useCodecs(avc(0, "OMX.vendor.avc"));
+    const int w = 176, h = 144;
+    sp<ProxyOMX> proxy = new ProxyOMX(mClient.interface());
+    sp<android::MediaSource> source = OMXCodec::Create(proxy, videoFormat(w, h), true,
+                                                       new RawSource(w * h * 3 / 2, 1000, 33333));
+    ASSERT_NE(nullptr, source.get());
+    sp<OMXCodec> codec = static_cast<OMXCodec*>(source.get());
+    ASSERT_EQ(android::OK, codec->start());
+    MediaBuffer* held = nullptr;
+    ASSERT_EQ(android::OK, codec->read(&held));
+    proxy->deliver(outputSettingsChanged(OMX_IndexParamPortDefinition));
+    EXPECT_EQ(OMXCodec::ERROR, codec->state());
+    EXPECT_EQ(1, host::logCount("[OMX.vendor.avc] port 1 settings changed while encoded buffers "
+                                "are out",
+                                "OMXCodec"));
+    held->release();
+    EXPECT_EQ(android::OK, codec->stop());
+    EXPECT_EQ("Idle Executing Idle Loaded", proxy->commands());
+}
+
+// The component's answer to the stop never comes (a port change arrives
+// in its place, and is ignored while stopping): stop gives up within its
+// limit and leaves the codec failed.
+TEST_F(DriverTest, StopWithoutAnAnswerEndsWithinItsLimit) {
+    useCodecs(avc(0, "OMX.vendor.avc"));
+    const int w = 176, h = 144;
+    sp<ProxyOMX> proxy = new ProxyOMX(mClient.interface());
+    sp<android::MediaSource> source = OMXCodec::Create(proxy, videoFormat(w, h), true,
+                                                       new RawSource(w * h * 3 / 2, 1000, 33333));
+    ASSERT_NE(nullptr, source.get());
+    sp<OMXCodec> codec = static_cast<OMXCodec*>(source.get());
+    ASSERT_EQ(android::OK, codec->start());
+    MediaBuffer* buffer = nullptr;
+    ASSERT_EQ(android::OK, codec->read(&buffer));
+    buffer->release();
+    proxy->replaceEvent(OMX_EventCmdComplete, OMX_CommandStateSet, OMX_StateIdle,
+                        outputSettingsChanged(OMX_IndexParamPortDefinition));
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(android::OK, codec->stop());
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+    EXPECT_EQ(OMXCodec::ERROR, codec->state());
+    EXPECT_EQ(1, host::logCount("[OMX.vendor.avc] port 1 settings changed in state 5: ignored",
+                                "OMXCodec"));
+    EXPECT_EQ(1, host::logCount("[OMX.vendor.avc] no answer to the stop", "OMXCodec"));
+}
+
+struct RefusedSetting {
+    const char* name;
+    OMX_INDEXTYPE index;
+    const char* logLine;
+};
+
+class DriverConfigurationTest : public DriverTest,
+                                public ::testing::WithParamInterface<RefusedSetting> {};
+
+// A component refusing a setting it should take fails its configuration in
+// an orderly way: the lookup goes on to the next candidate.
+TEST_P(DriverConfigurationTest, RefusedSettingMakesTheLookupTryTheNextComponent) {
+    useCodecs(avc(0, "OMX.first.avc") + avc(1, "OMX.second.avc"));
+    const int w = 176, h = 144;
+    sp<ProxyOMX> proxy = new ProxyOMX(mClient.interface());
+    proxy->refuseSetParameter(GetParam().index, android::UNKNOWN_ERROR);
+    sp<android::MediaSource> source =
+        OMXCodec::Create(proxy, videoFormat(w, h), true, new RawSource(w * h * 3 / 2, 10, 33333));
+    ASSERT_NE(nullptr, source.get());
+    EXPECT_EQ(1, host::logCount(GetParam().logLine, "OMXCodec"));
+    EXPECT_EQ(android::OK, source->start());
+    MediaBuffer* buffer = nullptr;
+    ASSERT_EQ(android::OK, source->read(&buffer));
+    buffer->release();
+    EXPECT_EQ(android::OK, source->stop());
+    EXPECT_EQ(1, host::logCount("Successfully allocated OMX node 'OMX.second.avc'", "OMXCodec"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, DriverConfigurationTest,
+    ::testing::Values(
+        RefusedSetting{"InputPortDefinition", OMX_IndexParamPortDefinition,
+                       "[OMX.first.avc] the component refused the input port definition"},
+        RefusedSetting{"AvcParameters", OMX_IndexParamVideoAvc,
+                       "[OMX.first.avc] the component refused the AVC parameters"},
+        RefusedSetting{"BitRate", OMX_IndexParamVideoBitrate,
+                       "[OMX.first.avc] the component refused the bit rate"}),
+    [](const ::testing::TestParamInfo<RefusedSetting>& info) { return info.param.name; });
 
 }  // namespace

@@ -142,6 +142,8 @@ INSTANTIATE_TEST_SUITE_P(Faults, DriverFaultTest,
                          ::testing::Values(FaultCase{"ErrorEvent", "fault.errorafter=5", "[OMX.faulty.avc] ERROR(0x"},
                                            FaultCase{"FillRefused", "fault.fillbuffer=4",
                                                      "[OMX.faulty.avc] fillBuffer failed w/ error 0x"},
+                                           FaultCase{"Stall", "fault.stallafter=5",
+                                                     "[OMX.faulty.avc] the component holds input but gave nothing back"},
                                            FaultCase{"EmptyRefused", "fault.emptybuffer=4",
                                                      "[OMX.faulty.avc] emptyBuffer failed w/ error 0x"}),
                          [](const ::testing::TestParamInfo<FaultCase>& info) { return info.param.name; });

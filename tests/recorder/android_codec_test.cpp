@@ -157,8 +157,9 @@ TEST_F(RecorderTest, FullLifecycleWalksTheTransitionTable) {
     EXPECT_EQ((int)qor::kColorFormatYUV420Planar, mRecorder->getColorFormat());
     // Audio first, then video; the writer is started without parameters.
     ASSERT_EQ(2u, gWriter->sources().size());
-    EXPECT_EQ(gFactory.lastAudio.get(), gWriter->sources()[0].get());
-    EXPECT_EQ(gFactory.lastVideo.get(), gWriter->sources()[1].get());
+    // The writer reads each encoder through a watch of its failures.
+    EXPECT_EQ(gFactory.lastAudio->getFormat().get(), gWriter->sources()[0]->getFormat().get());
+    EXPECT_EQ(gFactory.lastVideo->getFormat().get(), gWriter->sources()[1]->getFormat().get());
     EXPECT_FALSE(gWriter->lastStartHadParams());
     int32_t stride = 0, sliceHeight = 0;
     EXPECT_TRUE(gFactory.lastVideo->getFormat()->findInt32(android::kKeyStride, &stride));

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <thread>
 
@@ -80,7 +81,25 @@ TEST_F(EncodeSourceTest, PushOutsideTheStartedSpanIsRefused) {
     EXPECT_EQ(1, host::logCount("[video] EncodeSource start"));
     mSource->stop();
     EXPECT_EQ(1, host::logCount("[video] EncodeSource stop"));
-    EXPECT_EQ(android::INVALID_OPERATION, mSource->pushBuffer(mFrames[0], 0, 16, 1));
+    // The encoder stopped reading (it ended or failed): every push is
+    // refused at once, with one line for the whole run.
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(-1, mSource->pushBuffer(mFrames[0], 0, 16, 1));
+    EXPECT_EQ(1, host::logCount("[video] the encoder stopped reading (it ended): this stream's "
+                                "pushes are refused from now on."));
+}
+
+// A failing encoder stops its source while the game waits for the slot:
+// the push returns then, not after the slot wait's limit.
+TEST_F(EncodeSourceTest, StopByTheEncoderReleasesAWaitingPush) {
+    mSource->start();
+    EXPECT_EQ(0, mSource->pushBuffer(mFrames[0], 0, 16, 1));
+    auto second = std::async(std::launch::async,
+                             [&] { return mSource->pushBuffer(mFrames[1], 0, 16, 2); });
+    EXPECT_TRUE(stillBlocked(second));
+    const auto t0 = std::chrono::steady_clock::now();
+    mSource->stop();
+    EXPECT_EQ(-1, second.get());
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
 }
 
 TEST_F(EncodeSourceTest, EndOfStreamWakesAWaitingReaderThenRefusesReads) {
@@ -129,11 +148,27 @@ TEST_F(EncodeSourceTest, EndOfStreamDeliversThePendingBufferAndReleasesAWaitingP
     EXPECT_EQ(-1, mSource->pushBuffer(mFrames[2], 0, 16, 3));
 }
 
-TEST_F(EncodeSourceTest, PushGivesUpWhenTheEncoderStopsReading) {
+// An encoder that stops taking buffers: pushes drop their frame after a
+// short wait (one warning for the run); once a buffer waited a second the
+// stream has stalled and every push is refused at once.
+TEST_F(EncodeSourceTest, PushGivesUpWhenTheEncoderStopsReadingThenTheStreamStalls) {
     mSource->start();
     EXPECT_EQ(0, mSource->pushBuffer(mFrames[0], 0, 16, 1));
+    const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(-1, mSource->pushBuffer(mFrames[1], 0, 16, 2));
-    EXPECT_EQ(1, host::logCount("[video] pushBuffer gave up: the encoder has not read for 2000 ms."));
+    EXPECT_EQ(-1, mSource->pushBuffer(mFrames[1], 0, 16, 3));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(900));
+    EXPECT_EQ(1, host::logCount("[video] pushBuffer gave up: the encoder has not read for 200 ms."));
+    EXPECT_FALSE(mSource->stalled());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    EXPECT_TRUE(mSource->stalled());
+    for (int i = 0; i < 3; ++i) {
+        const auto t = std::chrono::steady_clock::now();
+        EXPECT_EQ(-1, mSource->pushBuffer(mFrames[1], 0, 16, 4 + i));
+        EXPECT_LT(std::chrono::steady_clock::now() - t, std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(1, host::logCount("[video] the encoder stopped reading (it took nothing for a second: "
+                                "stalled): this stream's pushes are refused from now on."));
 }
 
 TEST_F(EncodeSourceTest, ManyBuffersPassInOrderBetweenTwoThreads) {

@@ -9,6 +9,7 @@
 #include <utils/Log.h>
 
 #include "FakeMedia.h"
+#include "android_source/EncoderWatch.h"
 #include "android_source/RecorderFactories.h"
 
 namespace {
@@ -20,7 +21,9 @@ public:
     android::status_t stop() override {
         android::status_t err = FakeWriter::stop();
         for (const sp<android::MediaSource>& source : sources()) {
-            auto* encoder = static_cast<qortest::CheckingEncoder*>(source.get());
+            // The recorder hands the writer each encoder behind its watch.
+            auto* watch = static_cast<qor::EncoderWatch*>(source.get());
+            auto* encoder = static_cast<qortest::CheckingEncoder*>(watch->encoder().get());
             const char* mime = "";
             encoder->getFormat()->findCString(android::kKeyMIMEType, &mime);
             int unstable = 0;

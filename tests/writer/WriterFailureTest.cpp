@@ -8,7 +8,10 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <map>
 #include <mutex>
+#include <thread>
 
 #include <host/log_record.h>
 #include <media/IMediaRecorderClient.h>
@@ -60,7 +63,9 @@ struct MalformedCase {
 
 class WriterMalformed : public ::testing::TestWithParam<MalformedCase> {};
 
-TEST_P(WriterMalformed, StopReturnsTheErrorAndWritesNoMoov) {
+// A malformed track is left out of the file; a healthy one beside it is
+// kept (the file plays with that track alone); stop reports the loss.
+TEST_P(WriterMalformed, StopReturnsTheErrorAndKeepsOnlyTheHealthyTrack) {
     host::logClear();
     sp<Listener> listener = new Listener;
     std::string path = tempPath(std::string("malformed_") + GetParam().name + ".mp4");
@@ -68,7 +73,15 @@ TEST_P(WriterMalformed, StopReturnsTheErrorAndWritesNoMoov) {
                          [&](qor::MPEG4Writer* w) { w->setListener(listener); });
     EXPECT_EQ(android::ERROR_MALFORMED, r.stopResult);
     EXPECT_EQ(1, host::logCount(GetParam().error, "MPEG4Writer"));
-    EXPECT_FALSE(hasMoov(path));
+    const bool twoTracks = !GetParam().audio().empty() && !GetParam().video().empty();
+    EXPECT_EQ(twoTracks, hasMoov(path));
+    if (twoTracks) {
+        std::vector<std::map<std::string, std::string>> streams = probeStreams(path);
+        ASSERT_EQ(1u, streams.size());
+        EXPECT_EQ("aac", streams[0]["codec_name"]);
+        EXPECT_EQ("10", streams[0]["nb_read_packets"]);
+        EXPECT_EQ("", decodeErrors(path));
+    }
     // The failing track reports a track error with its id in the top bits.
     int trackId = GetParam().audio().empty() || GetParam().video().empty() ? 1 : 2;
     EXPECT_EQ(1, listener->count({100, (trackId << 28) + 100, android::ERROR_MALFORMED}));
@@ -96,16 +109,71 @@ INSTANTIATE_TEST_SUITE_P(
                       "Missing codec specific data"}),
     [](const ::testing::TestParamInfo<MalformedCase>& info) { return info.param.name; });
 
-TEST(WriterFailure, SourceReadErrorIsTheResult) {
-    std::string path = tempPath("readerr.mp4");
-    sp<qor::MPEG4Writer> writer = new qor::MPEG4Writer(path.c_str());
-    sp<ReplaySource> v = new ReplaySource(videoFormat(), videoUnits(20));
-    v->mReadError = android::ERROR_IO;
+// A source failing mid-recording is the result of stop, and the file keeps
+// every sample read before the failure, of that track and of the other.
+TEST(WriterFailure, SourceReadErrorIsTheResultAndTheSamplesBeforeItStay) {
+    for (bool withAudio : {false, true}) {
+        SCOPED_TRACE(withAudio ? "with audio" : "video alone");
+        std::string path = tempPath(withAudio ? "readerr_av.mp4" : "readerr.mp4");
+        sp<qor::MPEG4Writer> writer = new qor::MPEG4Writer(path.c_str());
+        sp<ReplaySource> a = new ReplaySource(audioFormat(), audioUnits(40));
+        sp<ReplaySource> v = new ReplaySource(videoFormat(), videoUnits(20));
+        v->mReadError = android::ERROR_IO;
+        if (withAudio) {
+            ASSERT_EQ(0, writer->addSource(a));
+        }
+        ASSERT_EQ(0, writer->addSource(v));
+        ASSERT_EQ(0, writer->start(nullptr));
+        ASSERT_TRUE(waitForEOS(writer.get()));
+        EXPECT_EQ(android::ERROR_IO, writer->stop());
+        std::map<std::string, std::string> packets;
+        for (auto& s : probeStreams(path)) packets[s["codec_name"]] = s["nb_read_packets"];
+        EXPECT_EQ("20", packets["h264"]);
+        if (withAudio) {
+            EXPECT_EQ("40", packets["aac"]);
+        }
+        EXPECT_EQ("", decodeErrors(path));
+    }
+}
+
+// A source whose start fails once `other` waits for its first read.
+class FailingStart : public ReplaySource {
+public:
+    FailingStart(const sp<android::MetaData>& format, const sp<ReplaySource>& other)
+        : ReplaySource(format, {}), mOther(other) {}
+    status_t start(android::MetaData*) override {
+        mOther->waitForRequest(0);
+        return android::UNKNOWN_ERROR;
+    }
+
+private:
+    sp<ReplaySource> mOther;
+};
+
+// The video track fails to start while the audio track's thread already
+// waits in its source for data that never comes: start gives up at once,
+// ends the audio source and joins its thread.
+TEST(WriterFailure, StartFailureAfterAnotherTrackWaitsInItsSource) {
+    sp<qor::MPEG4Writer> writer = new qor::MPEG4Writer(tempPath("starthang.mp4").c_str());
+    sp<ReplaySource> a = new ReplaySource(audioFormat(), audioUnits(5));
+    a->setGate(0);
+    sp<ReplaySource> v = new FailingStart(videoFormat(), a);
+    ASSERT_EQ(0, writer->addSource(a));
     ASSERT_EQ(0, writer->addSource(v));
-    ASSERT_EQ(0, writer->start(nullptr));
-    ASSERT_TRUE(waitForEOS(writer.get()));
-    EXPECT_EQ(android::ERROR_IO, writer->stop());
-    EXPECT_FALSE(hasMoov(path));
+    std::atomic<bool> returned{false};
+    std::thread starter([&] {
+        EXPECT_EQ(android::UNKNOWN_ERROR, writer->start(nullptr));
+        returned = true;
+    });
+    for (int i = 0; i < 500 && !returned; ++i) usleep(10000);
+    if (!returned) {
+        starter.detach();
+        FAIL() << "start hangs";
+    }
+    starter.join();
+    EXPECT_TRUE(a->stopped());
+    EXPECT_TRUE(writer->reachedEOS());
+    EXPECT_EQ(0, writer->stop());
 }
 
 TEST(WriterFailure, SourceStartFailureStopsTheTracksStartedBefore) {

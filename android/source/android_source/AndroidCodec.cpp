@@ -141,6 +141,9 @@ int AndroidCodec::startNew_l(const char* path) {
 
     if (mWriter->start(nullptr) != android::OK) {
         ALOGE("[%s] start is fail, state '%s'.", mModel.string(), stateName(mState));
+        // The writer ends its own thread and the tracks it started.
+        mWriter.clear();
+        mFileMeta.clear();
         return -1;
     }
     mState = STARTED;
@@ -219,10 +222,31 @@ int AndroidCodec::stop_l() {
     sp<EncodeSource> audioSource = sourceRef(false);
     if (videoSource != nullptr) videoSource->signalEOS();
     if (audioSource != nullptr) audioSource->signalEOS();
+    // A stalled encoder will never read the end of its stream: stopping it
+    // ends its track's wait for output.
+    if (videoSource != nullptr && videoSource->stalled() && mVideoEncoder != nullptr) {
+        ALOGE("[%s] stop: the video encoder stalled.", mModel.string());
+        mVideoEncoder->stop();
+    }
+    if (audioSource != nullptr && audioSource->stalled() && mAudioEncoder != nullptr) {
+        ALOGE("[%s] stop: the audio encoder stalled.", mModel.string());
+        mAudioEncoder->stop();
+    }
 
-    while (!mWriter->reachedEOS()) {
-        usleep(100000);
-        ALOGI("stop wait reachedEOS.");
+    // The encoders end their tracks within their own time limits; this one
+    // only keeps a track that never ends from holding stop for ever.
+    const int kPollUs = 20000, kMaxPolls = 150;
+    int polls = 0;
+    while (!mWriter->reachedEOS() && polls < kMaxPolls) {
+        usleep(kPollUs);
+        ++polls;
+    }
+    if (polls == kMaxPolls) {
+        // An encoder that never hands out the end of its stream: stopping
+        // it ends its track's read (a track already ended loses nothing).
+        ALOGE("[%s] stop: a track did not end in time.", mModel.string());
+        if (mVideoEncoder != nullptr) mVideoEncoder->stop();
+        if (mAudioEncoder != nullptr) mAudioEncoder->stop();
     }
     android::status_t err = mWriter->stop();
     if (mWriterEvents->droppedVideoFrames() > 0) {

@@ -1,6 +1,7 @@
 // Choice and creation of the video and audio encoders of a recording.
 #define LOG_TAG "qor_codec"
 #include "android_source/AndroidCodec.h"
+#include "android_source/EncoderWatch.h"
 
 #include <string.h>
 #include <strings.h>
@@ -188,11 +189,13 @@ int AndroidCodec::setVideoMeta(int width, int height, int bitRate, int frameRate
                 factory(mVideoClient.interface(), mVideoMeta, true, source, nullptr, 1, nullptr);
         }
     }
-    mVideoEncoder = encoder;
-    if (mVideoEncoder == nullptr) {
+    if (encoder == nullptr) {
         ALOGE("[%s] create video OMX fail!", mModel.string());
+        // Pushes of this stream are refused; the other stream records.
+        setSource(true, nullptr);
         return -1;
     }
+    mVideoEncoder = new EncoderWatch(encoder, source);
     return 0;
 }
 
@@ -232,11 +235,12 @@ int AndroidCodec::setAudioMeta(int sampleRate, int channels, int bitRate) {
         encoder = mFactories.platformEncoderFactory(mAudioClient.interface(), mAudioMeta, true,
                                                     mTimedAudio, nullptr, 0, nullptr);
     }
-    mAudioEncoder = encoder;
-    if (mAudioEncoder == nullptr) {
+    if (encoder == nullptr) {
         ALOGE("[%s] create audio OMX fail!", mModel.string());
+        setSource(false, nullptr);
         return -1;
     }
+    mAudioEncoder = new EncoderWatch(encoder, source);
     // The encoder's priming comes first in its output; the file skips it.
     sp<MetaData> encoded = mAudioEncoder->getFormat();
     if (encoded != nullptr) encoded->setInt32(android::kKeyEncoderDelay, kAacEncoderDelayFrames);

@@ -1,6 +1,8 @@
 #define LOG_TAG "qor_codec"
 #include "android_source/EncodeSource.h"
 
+#include <time.h>
+
 #include <media/stagefright/foundation/ADebug.h>
 #include <utils/Log.h>
 
@@ -8,12 +10,28 @@
 
 namespace qor {
 
+namespace {
+int64_t monotonicNs() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (int64_t)ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+}  // namespace
+
 using android::MediaBuffer;
 using android::MetaData;
 using android::Mutex;
 
 EncodeSource::EncodeSource(const char* name, const sp<MetaData>& format)
-    : mStarted(false), mFormat(format), mName(name), mEOS(false) {}
+    : mStarted(false),
+      mFormat(format),
+      mName(name),
+      mEOS(false),
+      mReaderGone(nullptr),
+      mStalled(false),
+      mRefusalLogged(false),
+      mDropLogged(false),
+      mPendingSinceNs(0) {}
 
 EncodeSource::~EncodeSource() {
     Mutex::Autolock autoLock(mLock);
@@ -26,19 +44,26 @@ status_t EncodeSource::start(MetaData* /*params*/) {
     Mutex::Autolock autoLock(mLock);
     if (!mStarted) {
         mStarted = true;
+        mReaderGone = nullptr;
+        mStalled = false;
+        mRefusalLogged = false;
         ALOGI("[%s] EncodeSource start", mName);
     }
     return android::OK;
 }
 
+// The encoder stops its source when it ends, normally or on a failure:
+// from then on nothing reads, so a producer waiting for the slot is let go.
 status_t EncodeSource::stop() {
     Mutex::Autolock autoLock(mLock);
     if (mStarted) {
         mStarted = false;
+        if (mReaderGone == nullptr) mReaderGone = "it ended";
         ALOGI("[%s] EncodeSource stop", mName);
     }
-    // A reader still waiting for a frame gets none.
+    // A reader still waiting for a frame gets none; a waiting push gives up.
     mDataCond.broadcast();
+    mSlotCond.broadcast();
     return android::OK;
 }
 
@@ -49,28 +74,44 @@ sp<MetaData> EncodeSource::getFormat() {
 
 status_t EncodeSource::pushBuffer(void* data, int32_t extra, int32_t size, int64_t timeUs) {
     Mutex::Autolock autoLock(mLock);
+    // No reader will take the slot again after end of stream.
+    if (mEOS) return -1;
+    if (mReaderGone != nullptr) return refuse();
     if (!mStarted) {
         ALOGE("[%s] pushBuffer called before start.", mName);
         return android::INVALID_OPERATION;
     }
-    // A producer is the game's capture or audio thread: if the encoder has
-    // stopped reading (it failed), the slot never frees and the push gives
-    // up instead of freezing the game.
-    while (mPending.busy && !mEOS) {
-        if (mSlotCond.waitRelative(mLock, kMaxSlotWaitNs) == android::TIMED_OUT && mPending.busy &&
-            !mEOS) {
-            ALOGW("[%s] pushBuffer gave up: the encoder has not read for %d ms.", mName,
-                  (int)(kMaxSlotWaitNs / 1000000));
+    // A producer is the game's capture or audio thread: it waits for the
+    // slot a short while only. An encoder that leaves a buffer untaken for
+    // kStallNs has stalled: the stream ends there.
+    const int64_t deadline = monotonicNs() + kMaxSlotWaitNs;
+    while (mPending.busy && !mEOS && mReaderGone == nullptr) {
+        const int64_t now = monotonicNs();
+        if (now - mPendingSinceNs > kStallNs) {
+            mReaderGone = "it took nothing for a second: stalled";
+            mStalled = true;
+            break;
+        }
+        if (now >= deadline) {
+            if (!mDropLogged) {
+                ALOGW("[%s] pushBuffer gave up: the encoder has not read for %d ms.", mName,
+                      (int)(kMaxSlotWaitNs / 1000000));
+                mDropLogged = true;
+            }
             return -1;
         }
+        const int64_t stallAt = mPendingSinceNs + kStallNs + 1000000;
+        mSlotCond.waitRelative(mLock, (stallAt < deadline ? stallAt : deadline) - now);
     }
-    // No reader will take the slot again after end of stream.
     if (mEOS) return -1;
+    if (mReaderGone != nullptr) return refuse();
     mPending.data = data;
     mPending.extra = extra;
     mPending.size = size;
     mPending.timeUs = timeUs;
     mPending.busy = 1;
+    mPendingSinceNs = monotonicNs();
+    mDropLogged = false;
     mDataCond.signal();
     return android::OK;
 }
@@ -86,7 +127,7 @@ status_t EncodeSource::read(MediaBuffer** buffer, const ReadOptions* /*options*/
     }
     while (!mPending.busy) {
         mDataCond.wait(mLock);
-        if ((mEOS || !mStarted) && !mPending.busy) {
+        if (!mStarted || (mEOS && !mPending.busy)) {
             ALOGI("[%s:%d] EncodeSource read no more data.", mName, 224);
             return android::ERROR_END_OF_STREAM;
         }
@@ -115,6 +156,33 @@ void EncodeSource::signalBufferReturned(MediaBuffer* buffer) {
     MediaBufferRef returned(buffer);
     returned.reset();
     mOut.busy = 0;
+}
+
+// One line for the whole run of refused pushes: a game pushes every frame.
+status_t EncodeSource::refuse() {
+    if (!mRefusalLogged) {
+        mRefusalLogged = true;
+        ALOGE(
+            "[%s] the encoder stopped reading (%s): this stream's pushes are refused from "
+            "now on.",
+            mName, mReaderGone);
+    }
+    return -1;
+}
+
+void EncodeSource::readerEnded() {
+    Mutex::Autolock autoLock(mLock);
+    if (mReaderGone == nullptr) mReaderGone = "it failed";
+    mDataCond.signal();
+    mSlotCond.broadcast();
+}
+
+bool EncodeSource::stalled() {
+    Mutex::Autolock autoLock(mLock);
+    // A buffer left untaken for that long marks a stall even if no push
+    // came to notice it.
+    if (mStarted && mPending.busy && monotonicNs() - mPendingSinceNs > kStallNs) mStalled = true;
+    return mStalled;
 }
 
 void EncodeSource::signalEOS() {

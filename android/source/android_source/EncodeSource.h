@@ -31,11 +31,18 @@ public:
         EXCLUDES(mLock);
     void signalBufferReturned(android::MediaBuffer* buffer) override EXCLUDES(mLock);
 
-    // Offers one buffer; waits while the pending slot is full. Returns 0,
-    // -38 before the encoder started the source, or -1 when end of stream
-    // released the wait or the encoder stopped reading (the buffer was not
-    // stored).
+    // Offers one buffer; waits a short while (kMaxSlotWaitNs) when the
+    // pending slot is full. Returns 0; -38 before the encoder started the
+    // source; -1 when the buffer was not stored: after end of stream, when
+    // the wait ran out (the frame is dropped), or once the encoder stopped
+    // reading (it ended, failed or stalled): then at once, with one error
+    // line for the whole run.
     status_t pushBuffer(void* data, int32_t extra, int32_t size, int64_t timeUs) EXCLUDES(mLock);
+
+    // The encoder's reads failed: nothing will read this source any more.
+    void readerEnded() EXCLUDES(mLock);
+    // Whether the encoder left a buffer untaken for kStallNs.
+    bool stalled() EXCLUDES(mLock);
 
     // End of stream: wakes the reader and any producer waiting for the slot.
     void signalEOS() EXCLUDES(mLock);
@@ -44,8 +51,11 @@ protected:
     ~EncodeSource() override;
 
 private:
-    // Longest wait for the slot: far above any frame's encoding time.
-    static const int64_t kMaxSlotWaitNs = 2000000000LL;
+    // Longest wait for the slot: far above a frame's encoding time, short
+    // enough not to freeze a game.
+    static const int64_t kMaxSlotWaitNs = 200000000LL;
+    // A buffer untaken for this long: the encoder has stalled.
+    static const int64_t kStallNs = 1000000000LL;
 
     struct BufferSlot {
         void* data = nullptr;
@@ -66,6 +76,14 @@ private:
     sp<android::MetaData> mFormat GUARDED_BY(mLock);
     const char* mName;  // a literal of the caller's, for log lines
     bool mEOS GUARDED_BY(mLock);
+    // Why no read will come any more (null while the encoder reads).
+    const char* mReaderGone GUARDED_BY(mLock);
+    bool mStalled GUARDED_BY(mLock);
+    bool mRefusalLogged GUARDED_BY(mLock);
+    bool mDropLogged GUARDED_BY(mLock);
+    int64_t mPendingSinceNs GUARDED_BY(mLock);  // when the pending buffer came
+
+    status_t refuse() REQUIRES(mLock);
 
     EncodeSource(const EncodeSource&) = delete;
     EncodeSource& operator=(const EncodeSource&) = delete;

@@ -145,7 +145,9 @@ status_t MPEG4Writer::startTracks(MetaData* params) {
     for (auto it = mTracks.begin(); it != mTracks.end(); ++it) {
         status_t err = (*it)->start(params);
         if (err != OK) {
-            for (auto it2 = mTracks.begin(); it2 != it; ++it2) (*it2)->stop();
+            // A started track's thread may wait in its source for data that
+            // will never come: the source ends first, then the thread.
+            for (auto it2 = mTracks.begin(); it2 != it; ++it2) (*it2)->abandon();
             return err;
         }
     }
@@ -380,11 +382,19 @@ status_t MPEG4Writer::reset() {
     status_t err = stopTracks(&maxDurationUs);
     stopWriterThread();
 
-    // A failed disk is the cause of whatever the tracks report after it.
-    if (ioStatus() != OK) err = ioStatus();
-    if (err != OK) {
+    // A failed disk is the cause of whatever the tracks report after it: the
+    // file is mended from the journal with what reached the disk.
+    status_t ioErr = ioStatus();
+    if (ioErr != OK) {
         release();
-        return finishFromJournal(err);
+        return finishFromJournal(ioErr);
+    }
+    // A track that failed keeps what it wrote before the failure: the file
+    // is finished with the playable tracks, and the failure is returned.
+    if (playableTrackCount() == 0) {
+        ALOGE("No moov written: no samples");
+        release();
+        return finishFromJournal(err != OK ? err : android::ERROR_MALFORMED);
     }
 
     patchMdatSize();
@@ -392,12 +402,21 @@ status_t MPEG4Writer::reset() {
     buildMoov(maxDurationUs, mpeg4Time(), &moov);
     placeMoov(moov.bytes());
 
-    err = ioStatus();
+    ioErr = ioStatus();
     release();
     // A complete file needs no journal; an incomplete one is mended from it.
-    if (err != OK) return finishFromJournal(err);
+    if (ioErr != OK) return finishFromJournal(ioErr);
     mJournal.remove();
+    if (err == OK && playableTrackCount() < mTracks.size()) err = android::ERROR_MALFORMED;
     return err;
+}
+
+size_t MPEG4Writer::playableTrackCount() const {
+    size_t count = 0;
+    for (const std::unique_ptr<Track>& track : mTracks) {
+        if (track->isPlayable()) ++count;
+    }
+    return count;
 }
 
 bool MPEG4Writer::reachedEOS() {

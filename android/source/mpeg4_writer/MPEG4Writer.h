@@ -184,6 +184,8 @@ private:
     status_t reset();
     status_t stopTracks(int64_t* maxDurationUs);
     int64_t maxTrackDurationUs() const;
+    // Tracks with samples the moov can describe; the others are left out.
+    size_t playableTrackCount() const;
     void release();
     void writeFtyp(android::MetaData* param);
     int64_t estimateMoovBoxSize(int32_t bitRate);

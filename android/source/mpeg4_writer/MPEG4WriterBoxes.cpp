@@ -27,7 +27,7 @@ void MPEG4Writer::writeMoovBox(int64_t durationUs, uint64_t now) {
     writeMvhdBox(durationUs, now);
     if (mHasGeoData) writeUdtaBox();
     for (const std::unique_ptr<Track>& track : mTracks) {
-        track->writeTrackHeader(m32BitFileOffset, now);
+        if (track->isPlayable()) track->writeTrackHeader(m32BitFileOffset, now);
     }
     mBoxWriter.endBox();
 }

@@ -40,6 +40,7 @@ MPEG4Writer::Track::Track(MPEG4Writer* owner, const sp<android::MediaSource>& so
       mStarted(false),
       mReachedEOS(false),
       mIsMalformedConfig(false),
+      mPlayable(false),
       mTrackId((uint32_t)trackId),
       mTrackDurationUs(0),
       mEstimatedTrackSizeBytes(0),
@@ -179,6 +180,16 @@ status_t MPEG4Writer::Track::stop() {
     }
     ALOGD("%s track stopped", typeName());
     return err;
+}
+
+void MPEG4Writer::Track::abandon() {
+    if (!mStarted || mDone) return;
+    ALOGW("Abandoning the %s track", typeName());
+    mDone = true;
+    mSource->stop();
+    void* dummy;
+    pthread_join(mThread, &dummy);
+    mStarted = false;
 }
 
 void* MPEG4Writer::Track::ThreadWrapper(void* me) {

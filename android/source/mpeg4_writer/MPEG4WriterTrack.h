@@ -31,6 +31,12 @@ public:
 
     status_t start(android::MetaData* params);
     status_t stop();
+    // Stops the source before the thread, which may wait in it (a start
+    // that failed half-way).
+    void abandon();
+    // Whether the trak can describe the samples (it has some, in a form a
+    // player takes); known once the thread ended.
+    bool isPlayable() const { return mReachedEOS.load() && mPlayable; }
     status_t pause();
     bool reachedEOS() const { return mReachedEOS.load(); }
 
@@ -93,6 +99,7 @@ private:
     bool mIsAudio;
     bool mIsMpeg4OrAac;
     bool mIsMalformedConfig;
+    bool mPlayable;  // set by the track thread before mReachedEOS
     uint32_t mTrackId;
     std::atomic<int64_t> mTrackDurationUs;
     std::atomic<int64_t> mEstimatedTrackSizeBytes;
@@ -141,7 +148,7 @@ private:
     Step emitSample(Sample* sample, SampleLoop* loop);
     void writeOwnSample(Sample* sample);
     void flushJournalBatch();
-    status_t finalStatus(status_t err) const;
+    status_t finalStatus(status_t err);
     void finishTrack(SampleLoop* loop);
 
     status_t makeAVCCodecSpecificData(const uint8_t* data, size_t size);

@@ -355,8 +355,13 @@ void MPEG4Writer::Track::flushJournalBatch() {
     mJournalBatch.clear();
 }
 
-status_t MPEG4Writer::Track::finalStatus(status_t err) const {
-    if (mIsMalformedConfig || isTrackMalFormed()) err = android::ERROR_MALFORMED;
+status_t MPEG4Writer::Track::finalStatus(status_t err) {
+    mPlayable = !mIsMalformedConfig && !isTrackMalFormed();
+    if (!mPlayable) err = android::ERROR_MALFORMED;
+    if (err != OK && err != android::ERROR_END_OF_STREAM) {
+        ALOGE("The %s track ended with error %d after %d samples", typeName(), err,
+              (int)mTable.sampleCount());
+    }
     if (err == OK || err == android::ERROR_END_OF_STREAM) {
         status_t ioErr = mOwner->ioStatus();
         if (ioErr != OK) err = ioErr;

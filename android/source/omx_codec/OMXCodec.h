@@ -107,6 +107,16 @@ public:
     };
 
     // For tests.
+    // Time limits: a component answering a command, starting, and
+    // producing output for input it holds (an encoder that keeps a few
+    // frames gives them back when more input comes).
+    static const int64_t kCommandTimeoutNs = 1000000000LL;
+    static const int64_t kStartTimeoutNs = 3000000000LL;
+    static const int64_t kStallTimeoutNs = 1000000000LL;
+    // After a failure: how long the component may pause between frames it
+    // still hands back.
+    static const int64_t kHeldOutputWaitNs = 250000000LL;
+
     State state() EXCLUDES(mLock) {
         android::Mutex::Autolock autoLock(mLock);
         return mState;
@@ -169,7 +179,7 @@ private:
     void onCmdComplete(OMX_COMMANDTYPE cmd, OMX_U32 data) REQUIRES(mLock);
     void onStateChange(OMX_STATETYPE newState) REQUIRES(mLock);
     void onIdleReached() REQUIRES(mLock);
-    void checkAllBuffersReturned(OMX_U32 portIndex) REQUIRES(mLock);
+    bool checkAllBuffersReturned(OMX_U32 portIndex) REQUIRES(mLock);
     void onPortDisabled(OMX_U32 portIndex) REQUIRES(mLock);
     void reenableOutputPort(OMX_U32 portIndex) REQUIRES(mLock);
     void onPortEnabled(OMX_U32 portIndex) REQUIRES(mLock);
@@ -177,6 +187,20 @@ private:
     void onPortSettingsChanged(OMX_U32 portIndex) REQUIRES(mLock);
     status_t stopOmxComponent_l() REQUIRES(mLock);
     void waitWhileInTransition() REQUIRES(mLock);
+    // Waits on mAsyncCompletion until `done` or `timeoutNs` passed; a
+    // component that does not answer in time is failed (ERROR). True when
+    // `done` became true.
+    template <typename Done>
+    bool waitForCompletion(Done done, int64_t timeoutNs, const char* what) REQUIRES(mLock);
+    // Ends the codec: ERROR, and the source is told so that its producer
+    // stops waiting for a reader.
+    void fail(const char* why) REQUIRES(mLock);
+    bool expected(bool condition, const char* what) REQUIRES(mLock);
+    // A component that holds input but gave nothing back for too long.
+    bool componentStalled() REQUIRES(mLock);
+    bool componentHoldsInput() REQUIRES(mLock);
+    void waitForHeldOutput() REQUIRES(mLock);
+    void noteProgress() REQUIRES(mLock);
     bool stillRunningAfterError() REQUIRES(mLock);
     void stopFromExecuting(bool backToError) REQUIRES(mLock);
 
@@ -191,11 +215,12 @@ private:
                                     OMX_COLOR_FORMATTYPE colorFormat) REQUIRES(mLock);
     status_t setVideoInputFormat(const char* mime, const sp<android::MetaData>& meta)
         REQUIRES(mLock);
-    void setVideoInputPortDefinition(OMX_COLOR_FORMATTYPE colorFormat, int32_t width,
-                                     int32_t height, int32_t stride, int32_t sliceHeight,
-                                     int32_t frameRate) REQUIRES(mLock);
-    void setVideoOutputPortDefinition(OMX_VIDEO_CODINGTYPE compressionFormat, int32_t width,
-                                      int32_t height, int32_t bitRate) REQUIRES(mLock);
+    status_t setVideoInputPortDefinition(OMX_COLOR_FORMATTYPE colorFormat, int32_t width,
+                                         int32_t height, int32_t stride, int32_t sliceHeight,
+                                         int32_t frameRate) REQUIRES(mLock);
+    status_t setVideoOutputPortDefinition(OMX_VIDEO_CODINGTYPE compressionFormat, int32_t width,
+                                          int32_t height, int32_t bitRate) REQUIRES(mLock);
+    status_t refused(const char* what, status_t err) REQUIRES(mLock);
     status_t setupAVCEncoderParameters(const sp<android::MetaData>& meta) REQUIRES(mLock);
     status_t setupBitRate(int32_t bitRate) REQUIRES(mLock);
     status_t getVideoProfileLevel(const sp<android::MetaData>& meta,
@@ -211,10 +236,10 @@ private:
                                  int32_t aacProfile) REQUIRES(mLock);
     status_t setAACDecoderFormat(int32_t numChannels, int32_t sampleRate, bool isADTS)
         REQUIRES(mLock);
-    void selectAACOutputEncoding() REQUIRES(mLock);
-    void setRawAudioFormat(OMX_U32 portIndex, int32_t sampleRate, int32_t numChannels)
+    status_t selectAACOutputEncoding() REQUIRES(mLock);
+    status_t setRawAudioFormat(OMX_U32 portIndex, int32_t sampleRate, int32_t numChannels)
         REQUIRES(mLock);
-    void setMinBufferSize(OMX_U32 portIndex, OMX_U32 size) REQUIRES(mLock);
+    status_t setMinBufferSize(OMX_U32 portIndex, OMX_U32 size) REQUIRES(mLock);
     void initOutputFormat(const sp<android::MetaData>& inputFormat) REQUIRES(mLock);
     void describeOutputPort(const OMX_PARAM_PORTDEFINITIONTYPE& def,
                             const sp<android::MetaData>& inputFormat) REQUIRES(mLock);
@@ -240,6 +265,7 @@ private:
 
     // The service's messages (OMXCodecEvents.cpp)
     void onEvent(OMX_EVENTTYPE event, OMX_U32 data1, OMX_U32 data2) REQUIRES(mLock);
+    void onPortDefinitionChanged(OMX_U32 portIndex) REQUIRES(mLock);
     void onOutputConfigChanged(OMX_U32 configIndex) REQUIRES(mLock);
     void applyOutputScale() REQUIRES(mLock);
     size_t findBufferIndex(OMX_U32 portIndex, android::IOMX::buffer_id buffer) REQUIRES(mLock);
@@ -253,6 +279,7 @@ private:
         REQUIRES(mLock);
     status_t seek_l(int64_t seekTimeUs, ReadOptions::SeekMode seekMode) REQUIRES(mLock);
     status_t takeFilledBuffer(android::MediaBuffer** buffer) REQUIRES(mLock);
+    status_t waitForOutput() REQUIRES(mLock);
 
     // Input feeding (OMXCodecFeeder.cpp): a thread of the driver's own reads
     // the source without mLock, so that neither the service's callbacks nor
@@ -340,6 +367,18 @@ private:
     bool mFeederExit GUARDED_BY(mLock) = false;
     // Bumped by a flush: a buffer read before it belongs to the old stream.
     uint32_t mFeedGeneration GUARDED_BY(mLock) = 0;
+    // Monotonic time of the component's last sign of life (a buffer in or
+    // back); the stall detection measures from it.
+    int64_t mLastProgressNs GUARDED_BY(mLock) = 0;
+    // The component stopped answering (a stall, a command never completed):
+    // stop does not wait for it again.
+    bool mUnresponsive GUARDED_BY(mLock) = false;
+    // The component lied about a filled range: its later output cannot be
+    // trusted (the frames after the lost one refer to it) and is not
+    // delivered.
+    bool mOutputLost GUARDED_BY(mLock) = false;
+    // Frames given to the component whose encoded output has not come back.
+    int64_t mFramesInFlight GUARDED_BY(mLock) = 0;
 
     OMXCodec(const OMXCodec&) = delete;
     OMXCodec& operator=(const OMXCodec&) = delete;

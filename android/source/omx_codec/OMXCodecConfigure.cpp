@@ -1,7 +1,7 @@
 // Programming the component for AVC or AAC encoding, and the output format.
-// A component that refuses a setting it must take still ends the process
-// here: those are the CHECK_EQ(err, (status_t)OK) lines after the
-// component's getParameter and setParameter calls.
+// A component that refuses a setting, or answers with one the driver cannot
+// use, fails the configuration (see refused()); the lookup then tries the
+// next candidate.
 #define LOG_TAG "OMXCodec"
 #include "omx_codec/OMXCodec.h"
 
@@ -114,7 +114,8 @@ status_t OMXCodec::configureCodec(const sp<MetaData>& meta) {
 
     int32_t maxInputSize;
     if (meta->findInt32(android::kKeyMaxInputSize, &maxInputSize)) {
-        setMinBufferSize(kPortIndexInput, (OMX_U32)maxInputSize);
+        err = setMinBufferSize(kPortIndexInput, (OMX_U32)maxInputSize);
+        if (err != OK) return err;
     }
 
     initOutputFormat(meta);
@@ -164,7 +165,7 @@ status_t OMXCodec::configureAudio(const sp<MetaData>& meta, int32_t bitRate) {
         int32_t numChannels, sampleRate;
         CHECK(meta->findInt32(android::kKeyChannelCount, &numChannels));
         CHECK(meta->findInt32(android::kKeySampleRate, &sampleRate));
-        setRawAudioFormat(kPortIndexInput, sampleRate, numChannels);
+        return setRawAudioFormat(kPortIndexInput, sampleRate, numChannels);
     }
     return OK;
 }
@@ -224,8 +225,13 @@ status_t OMXCodec::isColorFormatSupported(OMX_COLOR_FORMATTYPE colorFormat, int 
                                sizeof(portFormat)) != OK) {
             break;
         }
-        // The component answers for the index it was asked about.
-        CHECK_EQ(index, portFormat.nIndex);
+        // The component answers for the index it was asked about; one that
+        // does not has no usable list.
+        if (portFormat.nIndex != index) {
+            ALOGE("[%s] asked for colour format %u, answered for %u", mComponentName.c_str(),
+                  (unsigned)index, (unsigned)portFormat.nIndex);
+            break;
+        }
         if (portFormat.eColorFormat == colorFormat) return OK;
         portFormat.nIndex = ++index;
         if (index >= 1000) {
@@ -273,27 +279,30 @@ status_t OMXCodec::setVideoInputFormat(const char* mime, const sp<MetaData>& met
     if (err != OK) return err;
     err = setVideoPortFormatType(kPortIndexInput, OMX_VIDEO_CodingUnused, colorFormat);
     if (err != OK) return err;
-    setVideoInputPortDefinition(colorFormat, width, height, stride, sliceHeight, frameRate);
+    err = setVideoInputPortDefinition(colorFormat, width, height, stride, sliceHeight, frameRate);
+    if (err != OK) return err;
 
     err = setVideoPortFormatType(kPortIndexOutput, compressionFormat,
                                  (OMX_COLOR_FORMATTYPE)kColorFormatUnused);
     if (err != OK) return err;
-    setVideoOutputPortDefinition(compressionFormat, width, height, bitRate);
+    err = setVideoOutputPortDefinition(compressionFormat, width, height, bitRate);
+    if (err != OK) return err;
 
     return setupAVCEncoderParameters(meta);
 }
 
 // Raw frames of `colorFormat` in, one frame a buffer.
-void OMXCodec::setVideoInputPortDefinition(OMX_COLOR_FORMATTYPE colorFormat, int32_t width,
-                                           int32_t height, int32_t stride, int32_t sliceHeight,
-                                           int32_t frameRate) {
+status_t OMXCodec::setVideoInputPortDefinition(OMX_COLOR_FORMATTYPE colorFormat, int32_t width,
+                                               int32_t height, int32_t stride, int32_t sliceHeight,
+                                               int32_t frameRate) {
     OMX_PARAM_PORTDEFINITIONTYPE def;
     InitOMXParams(&def);
     def.nPortIndex = kPortIndexInput;
     OMX_VIDEO_PORTDEFINITIONTYPE* video_def = &def.format.video;
     status_t err = mOMX->getParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
-    CHECK_EQ(err, (status_t)OK);
-    CHECK_EQ((int)def.eDomain, (int)OMX_PortDomainVideo);
+    if (err != OK || def.eDomain != OMX_PortDomainVideo) {
+        return refused("the input port definition", err);
+    }
     def.nBufferSize = getFrameSize(colorFormat, stride > 0 ? stride : -stride, sliceHeight);
     ALOGI("setVideoInputFormat colorFormat %u stride %d sliceHeight %d buffersize %u",
           (unsigned)colorFormat, stride, sliceHeight, (unsigned)def.nBufferSize);
@@ -305,19 +314,20 @@ void OMXCodec::setVideoInputPortDefinition(OMX_COLOR_FORMATTYPE colorFormat, int
     video_def->xFramerate = (OMX_U32)frameRate << 16;  // 16.16 fixed point
     video_def->eColorFormat = colorFormat;
     err = mOMX->setParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
-    CHECK_EQ(err, (status_t)OK);
+    return err == OK ? OK : refused("the input port definition", err);
 }
 
 // Encoded units of `compressionFormat` out, at `bitRate`.
-void OMXCodec::setVideoOutputPortDefinition(OMX_VIDEO_CODINGTYPE compressionFormat, int32_t width,
-                                            int32_t height, int32_t bitRate) {
+status_t OMXCodec::setVideoOutputPortDefinition(OMX_VIDEO_CODINGTYPE compressionFormat,
+                                                int32_t width, int32_t height, int32_t bitRate) {
     OMX_PARAM_PORTDEFINITIONTYPE def;
     InitOMXParams(&def);
     def.nPortIndex = kPortIndexOutput;
     OMX_VIDEO_PORTDEFINITIONTYPE* video_def = &def.format.video;
     status_t err = mOMX->getParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
-    CHECK_EQ(err, (status_t)OK);
-    CHECK_EQ((int)def.eDomain, (int)OMX_PortDomainVideo);
+    if (err != OK || def.eDomain != OMX_PortDomainVideo) {
+        return refused("the output port definition", err);
+    }
     video_def->nFrameWidth = width;
     video_def->nFrameHeight = height;
     video_def->xFramerate = 0;
@@ -325,7 +335,7 @@ void OMXCodec::setVideoOutputPortDefinition(OMX_VIDEO_CODINGTYPE compressionForm
     video_def->eCompressionFormat = compressionFormat;
     video_def->eColorFormat = (OMX_COLOR_FORMATTYPE)kColorFormatUnused;
     err = mOMX->setParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
-    CHECK_EQ(err, (status_t)OK);
+    return err == OK ? OK : refused("the output port definition", err);
 }
 
 status_t OMXCodec::getVideoProfileLevel(const sp<MetaData>& meta,
@@ -377,7 +387,7 @@ status_t OMXCodec::setupAVCEncoderParameters(const sp<MetaData>& meta) {
     InitOMXParams(&h264type);
     h264type.nPortIndex = kPortIndexOutput;
     status_t err = mOMX->getParameter(mNode, OMX_IndexParamVideoAvc, &h264type, sizeof(h264type));
-    CHECK_EQ(err, (status_t)OK);
+    if (err != OK) return refused("the AVC parameters", err);
 
     h264type.nAllowedPictureTypes = OMX_VIDEO_PictureTypeI | OMX_VIDEO_PictureTypeP;
 
@@ -397,9 +407,8 @@ status_t OMXCodec::setupAVCEncoderParameters(const sp<MetaData>& meta) {
     setRecordingDefaults(&h264type, iFramesInterval, frameRate);
 
     err = mOMX->setParameter(mNode, OMX_IndexParamVideoAvc, &h264type, sizeof(h264type));
-    CHECK_EQ(err, (status_t)OK);
-    CHECK_EQ(setupBitRate(bitRate), (status_t)OK);
-    return OK;
+    if (err != OK) return refused("the AVC parameters", err);
+    return setupBitRate(bitRate);
 }
 
 status_t OMXCodec::setupBitRate(int32_t bitRate) {
@@ -408,12 +417,18 @@ status_t OMXCodec::setupBitRate(int32_t bitRate) {
     bitrateType.nPortIndex = kPortIndexOutput;
     status_t err =
         mOMX->getParameter(mNode, OMX_IndexParamVideoBitrate, &bitrateType, sizeof(bitrateType));
-    CHECK_EQ(err, (status_t)OK);
+    if (err != OK) return refused("the bit rate", err);
     bitrateType.eControlRate = OMX_Video_ControlRateVariable;
     bitrateType.nTargetBitrate = bitRate;
     err = mOMX->setParameter(mNode, OMX_IndexParamVideoBitrate, &bitrateType, sizeof(bitrateType));
-    CHECK_EQ(err, (status_t)OK);
-    return OK;
+    return err == OK ? OK : refused("the bit rate", err);
+}
+
+// A component refusing a setting fails the configuration (the lookup tries
+// the next candidate), never the process.
+status_t OMXCodec::refused(const char* what, status_t err) {
+    ALOGE("[%s] the component refused %s (err = %d)", mComponentName.c_str(), what, err);
+    return err != OK ? err : android::UNKNOWN_ERROR;
 }
 
 status_t OMXCodec::getOMXChannelMapping(size_t numChannels, OMX_AUDIO_CHANNELTYPE map[]) {
@@ -438,30 +453,31 @@ status_t OMXCodec::getOMXChannelMapping(size_t numChannels, OMX_AUDIO_CHANNELTYP
     return OK;
 }
 
-void OMXCodec::setRawAudioFormat(OMX_U32 portIndex, int32_t sampleRate, int32_t numChannels) {
+status_t OMXCodec::setRawAudioFormat(OMX_U32 portIndex, int32_t sampleRate, int32_t numChannels) {
     OMX_PARAM_PORTDEFINITIONTYPE def;
     InitOMXParams(&def);
     def.nPortIndex = portIndex;
     status_t err = mOMX->getParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
-    CHECK_EQ(err, (status_t)OK);
+    if (err != OK) return refused("the PCM port definition", err);
     def.format.audio.eEncoding = OMX_AUDIO_CodingPCM;
-    CHECK_EQ(mOMX->setParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def)),
-             (status_t)OK);
+    err = mOMX->setParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
+    if (err != OK) return refused("the PCM port definition", err);
 
     OMX_AUDIO_PARAM_PCMMODETYPE pcmParams;
     InitOMXParams(&pcmParams);
     pcmParams.nPortIndex = portIndex;
     err = mOMX->getParameter(mNode, OMX_IndexParamAudioPcm, &pcmParams, sizeof(pcmParams));
-    CHECK_EQ(err, (status_t)OK);
+    if (err != OK) return refused("the PCM parameters", err);
     pcmParams.nChannels = numChannels;
     pcmParams.eNumData = OMX_NumericalDataSigned;
     pcmParams.bInterleaved = OMX_TRUE;
     pcmParams.nBitPerSample = 16;
     pcmParams.nSamplingRate = sampleRate;
     pcmParams.ePCMMode = OMX_AUDIO_PCMModeLinear;
-    CHECK_EQ(getOMXChannelMapping(numChannels, pcmParams.eChannelMapping), (status_t)OK);
+    err = getOMXChannelMapping(numChannels, pcmParams.eChannelMapping);
+    if (err != OK) return refused("the channel count", err);
     err = mOMX->setParameter(mNode, OMX_IndexParamAudioPcm, &pcmParams, sizeof(pcmParams));
-    CHECK_EQ(err, (status_t)OK);
+    return err == OK ? OK : refused("the PCM parameters", err);
 }
 
 status_t OMXCodec::setAACFormat(int32_t numChannels, int32_t sampleRate, int32_t bitRate,
@@ -475,14 +491,15 @@ status_t OMXCodec::setAACFormat(int32_t numChannels, int32_t sampleRate, int32_t
 // PCM in, AAC in MPEG-4 framing out.
 status_t OMXCodec::setAACEncoderFormat(int32_t numChannels, int32_t sampleRate, int32_t bitRate,
                                        int32_t aacProfile) {
-    setRawAudioFormat(kPortIndexInput, sampleRate, numChannels);
-    selectAACOutputEncoding();
+    status_t err = setRawAudioFormat(kPortIndexInput, sampleRate, numChannels);
+    if (err == OK) err = selectAACOutputEncoding();
+    if (err != OK) return err;
 
     OMX_AUDIO_PARAM_AACPROFILETYPE profile;
     InitOMXParams(&profile);
     profile.nPortIndex = kPortIndexOutput;
-    CHECK_EQ(mOMX->getParameter(mNode, OMX_IndexParamAudioAac, &profile, sizeof(profile)),
-             (status_t)OK);
+    err = mOMX->getParameter(mNode, OMX_IndexParamAudioAac, &profile, sizeof(profile));
+    if (err != OK) return refused("the AAC parameters", err);
     profile.nChannels = numChannels;
     profile.eChannelMode =
         (numChannels == 1) ? OMX_AUDIO_ChannelModeMono : OMX_AUDIO_ChannelModeStereo;
@@ -494,7 +511,7 @@ status_t OMXCodec::setAACEncoderFormat(int32_t numChannels, int32_t sampleRate, 
     profile.nAACERtools = OMX_AUDIO_AACERNone;
     profile.eAACProfile = (OMX_AUDIO_AACPROFILETYPE)aacProfile;
     profile.eAACStreamFormat = OMX_AUDIO_AACStreamFormatMP4FF;
-    status_t err = mOMX->setParameter(mNode, OMX_IndexParamAudioAac, &profile, sizeof(profile));
+    err = mOMX->setParameter(mNode, OMX_IndexParamAudioAac, &profile, sizeof(profile));
     if (err != OK) {
         ALOGE("[%s] setParameter('OMX_IndexParamAudioAac') failed (err = %d)",
               mComponentName.c_str(), err);
@@ -505,30 +522,32 @@ status_t OMXCodec::setAACEncoderFormat(int32_t numChannels, int32_t sampleRate, 
 
 // The output port's first format with AAC encoding, and AAC on its
 // definition.
-void OMXCodec::selectAACOutputEncoding() {
+status_t OMXCodec::selectAACOutputEncoding() {
     OMX_AUDIO_PARAM_PORTFORMATTYPE format;
     InitOMXParams(&format);
     format.nPortIndex = kPortIndexOutput;
     format.nIndex = 0;
     for (;;) {
+        // The list ends with an error: a component without AAC output.
         status_t err =
             mOMX->getParameter(mNode, OMX_IndexParamAudioPortFormat, &format, sizeof(format));
-        CHECK_EQ(err, (status_t)OK);
+        if (err != OK) return refused("an AAC output format", err);
         if (format.eEncoding == OMX_AUDIO_CodingAAC) break;
         format.nIndex++;
     }
-    CHECK_EQ(mOMX->setParameter(mNode, OMX_IndexParamAudioPortFormat, &format, sizeof(format)),
-             (status_t)OK);
+    status_t err =
+        mOMX->setParameter(mNode, OMX_IndexParamAudioPortFormat, &format, sizeof(format));
+    if (err != OK) return refused("the AAC output format", err);
 
     OMX_PARAM_PORTDEFINITIONTYPE def;
     InitOMXParams(&def);
     def.nPortIndex = kPortIndexOutput;
-    CHECK_EQ(mOMX->getParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def)),
-             (status_t)OK);
+    err = mOMX->getParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
+    if (err != OK) return refused("the AAC port definition", err);
     def.format.audio.bFlagErrorConcealment = OMX_TRUE;
     def.format.audio.eEncoding = OMX_AUDIO_CodingAAC;
-    CHECK_EQ(mOMX->setParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def)),
-             (status_t)OK);
+    err = mOMX->setParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
+    return err == OK ? OK : refused("the AAC port definition", err);
 }
 
 status_t OMXCodec::setAACDecoderFormat(int32_t numChannels, int32_t sampleRate, bool isADTS) {
@@ -536,7 +555,7 @@ status_t OMXCodec::setAACDecoderFormat(int32_t numChannels, int32_t sampleRate, 
     InitOMXParams(&profile);
     profile.nPortIndex = kPortIndexInput;
     status_t err = mOMX->getParameter(mNode, OMX_IndexParamAudioAac, &profile, sizeof(profile));
-    CHECK_EQ(err, (status_t)OK);
+    if (err != OK) return refused("the AAC parameters", err);
     profile.nChannels = numChannels;
     profile.nSampleRate = sampleRate;
     profile.eAACStreamFormat =
@@ -550,20 +569,20 @@ status_t OMXCodec::setAACDecoderFormat(int32_t numChannels, int32_t sampleRate, 
     return OK;
 }
 
-void OMXCodec::setMinBufferSize(OMX_U32 portIndex, OMX_U32 size) {
+status_t OMXCodec::setMinBufferSize(OMX_U32 portIndex, OMX_U32 size) {
     OMX_PARAM_PORTDEFINITIONTYPE def;
     InitOMXParams(&def);
     def.nPortIndex = portIndex;
     status_t err = mOMX->getParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
-    CHECK_EQ(err, (status_t)OK);
+    if (err != OK) return refused("the buffer size", err);
     if (def.nBufferSize < size) {
         def.nBufferSize = size;
         err = mOMX->setParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
-        CHECK_EQ(err, (status_t)OK);
+        if (err != OK) return refused("the buffer size", err);
     }
     err = mOMX->getParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
-    CHECK_EQ(err, (status_t)OK);
-    CHECK(def.nBufferSize >= size);
+    if (err != OK || def.nBufferSize < size) return refused("the buffer size", err);
+    return OK;
 }
 
 void OMXCodec::initOutputFormat(const sp<MetaData>& inputFormat) {
@@ -580,7 +599,11 @@ void OMXCodec::initOutputFormat(const sp<MetaData>& inputFormat) {
     InitOMXParams(&def);
     def.nPortIndex = kPortIndexOutput;
     status_t err = mOMX->getParameter(mNode, OMX_IndexParamPortDefinition, &def, sizeof(def));
-    CHECK_EQ(err, (status_t)OK);
+    if (err != OK) {
+        // Without a MIME type the writer refuses the track: an orderly end.
+        refused("the output port definition", err);
+        return;
+    }
     describeOutputPort(def, inputFormat);
 
     int32_t rotationDegrees;
@@ -595,7 +618,10 @@ void OMXCodec::describeOutputPort(const OMX_PARAM_PORTDEFINITIONTYPE& def,
     switch (def.eDomain) {
         case OMX_PortDomainImage: {
             const OMX_IMAGE_PORTDEFINITIONTYPE* imageDef = &def.format.image;
-            CHECK_EQ((int)imageDef->eCompressionFormat, (int)OMX_IMAGE_CodingUnused);
+            if (imageDef->eCompressionFormat != OMX_IMAGE_CodingUnused) {
+                ALOGE("[%s] a compressed image output port", mComponentName.c_str());
+                break;
+            }
             mOutputFormat->setCString(android::kKeyMIMEType, android::MEDIA_MIMETYPE_VIDEO_RAW);
             mOutputFormat->setInt32(android::kKeyColorFormat, imageDef->eColorFormat);
             mOutputFormat->setInt32(android::kKeyWidth, imageDef->nFrameWidth);
@@ -614,7 +640,8 @@ void OMXCodec::describeOutputPort(const OMX_PARAM_PORTDEFINITIONTYPE& def,
                 mOutputFormat->setInt32(android::kKeySampleRate, sampleRate);
                 mOutputFormat->setInt32(android::kKeyBitRate, bitRate);
             } else {
-                CHECK(!"Should not be here. Unknown audio encoding.");
+                ALOGE("[%s] unknown audio encoding %d on the output port", mComponentName.c_str(),
+                      (int)audio_def->eEncoding);
             }
             break;
         }
@@ -625,7 +652,9 @@ void OMXCodec::describeOutputPort(const OMX_PARAM_PORTDEFINITIONTYPE& def,
             } else if (video_def->eCompressionFormat == OMX_VIDEO_CodingAVC) {
                 mOutputFormat->setCString(android::kKeyMIMEType, android::MEDIA_MIMETYPE_VIDEO_AVC);
             } else {
-                CHECK(!"Unknown compression format.");
+                ALOGE("[%s] unknown compression format %d on the output port",
+                      mComponentName.c_str(), (int)video_def->eCompressionFormat);
+                break;
             }
             mOutputFormat->setInt32(android::kKeyWidth, video_def->nFrameWidth);
             mOutputFormat->setInt32(android::kKeyHeight, video_def->nFrameHeight);
@@ -633,7 +662,7 @@ void OMXCodec::describeOutputPort(const OMX_PARAM_PORTDEFINITIONTYPE& def,
             break;
         }
         default:
-            CHECK(!"should not be here, neither audio nor video.");
+            ALOGE("[%s] an output port neither audio nor video", mComponentName.c_str());
             break;
     }
 }

@@ -210,7 +210,7 @@ OMXCodec::~OMXCodec() {
     mSource.clear();
     CHECK(mState == LOADED || mState == ERROR || mState == LOADED_TO_IDLE);
     status_t err = mOMX->freeNode(mNode);
-    CHECK_EQ(err, (status_t)android::OK);
+    if (err != android::OK) ALOGE("[%s] freeNode failed: %d", mComponentName.c_str(), err);
     setState(DEAD);
     clearCodecSpecificData();
 }

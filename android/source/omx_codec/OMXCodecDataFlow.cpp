@@ -24,6 +24,7 @@ using android::OK;
 
 status_t OMXCodec::emptyBuffer_l(android::IOMX::buffer_id buffer, OMX_U32 offset, OMX_U32 length,
                                  OMX_U32 flags, OMX_TICKS timestamp) {
+    noteProgress();
 #if PLATFORM_LEVEL >= 23
     return mOMX->emptyBuffer(mNode, buffer, offset, length, flags, timestamp, -1);
 #else
@@ -105,6 +106,7 @@ bool OMXCodec::submitSourceBuffer(BufferInfo* info, MediaBufferRef srcBuffer) {
         return false;
     }
     info->mStatus = OWNED_BY_COMPONENT;
+    ++mFramesInFlight;
     return true;
 }
 
@@ -156,7 +158,9 @@ void OMXCodec::fillOutputBuffer(BufferInfo* info) {
     if (mNoMoreOutputData) return;
     status_t err = fillBuffer_l(info->mBuffer);
     if (err != OK) {
-        ALOGE("[%s] fillBuffer failed w/ error 0x%08x", mComponentName.c_str(), err);
+        if (mState != ERROR) {
+            ALOGE("[%s] fillBuffer failed w/ error 0x%08x", mComponentName.c_str(), err);
+        }
         setState(ERROR);
         return;
     }
@@ -181,9 +185,12 @@ bool OMXCodec::filledRangeFits(BufferInfo* info, const android::omx_message& msg
     const OMX_U32 rangeOffset = msg.u.extended_buffer_data.range_offset;
     const OMX_U32 rangeLength = msg.u.extended_buffer_data.range_length;
     const size_t size = info->mOutputBuffer->size();
+    if (mOutputLost) return false;
     if (rangeOffset <= size && rangeLength <= size - rangeOffset) return true;
     ALOGE("[%s] FILL_BUFFER_DONE claims %u bytes at %u of a %zu-byte buffer: component error",
           mComponentName.c_str(), (unsigned)rangeLength, (unsigned)rangeOffset, size);
+    mOutputLost = true;
+    mFramesInFlight = 0;  // nothing more to wait for
     setState(ERROR);
     return false;
 }
@@ -191,6 +198,7 @@ bool OMXCodec::filledRangeFits(BufferInfo* info, const android::omx_message& msg
 void OMXCodec::deliverFilledBuffer(BufferInfo* info, const android::omx_message& msg) {
     if (!filledRangeFits(info, msg)) return;
     const bool isCodecSpecific = describeFilledBuffer(info->mOutputBuffer.get(), msg);
+    if (!isCodecSpecific && mFramesInFlight > 0) --mFramesInFlight;
     if (msg.u.extended_buffer_data.flags & OMX_BUFFERFLAG_EOS) mNoMoreOutputData = true;
 
     if (mIsEncoder && mIsVideo) {

@@ -43,22 +43,29 @@ void OMXCodec::on_message(const omx_message& msg) {
             onFillBufferDone(msg);
             break;
         default:
-            CHECK(!"should not be here.");
+            ALOGW("[%s] unknown message type %d ignored", mComponentName.c_str(), (int)msg.type);
             break;
     }
 }
 
+// The buffer's index on the port; the port's size for a buffer the port
+// does not have (then the message is ignored).
 size_t OMXCodec::findBufferIndex(OMX_U32 portIndex, android::IOMX::buffer_id buffer) {
     const std::vector<BufferInfo>& buffers = mPortBuffers[portIndex];
     size_t i = 0;
     while (i < buffers.size() && buffers[i].mBuffer != buffer) ++i;
-    CHECK(i < buffers.size());  // a buffer of this component
+    if (i == buffers.size()) {
+        ALOGW("[%s] a message for buffer %u, not one of port %u's", mComponentName.c_str(),
+              (unsigned)(uintptr_t)buffer, (unsigned)portIndex);
+    }
     return i;
 }
 
 void OMXCodec::onEmptyBufferDone(android::IOMX::buffer_id buffer) {
     std::vector<BufferInfo>* buffers = &mPortBuffers[kPortIndexInput];
     const size_t i = findBufferIndex(kPortIndexInput, buffer);
+    if (i == buffers->size()) return;
+    noteProgress();
     BufferInfo* info = &(*buffers)[i];
     if (info->mStatus != OWNED_BY_COMPONENT) {
         ALOGW("We already own input buffer %u, yet received an EMPTY_BUFFER_DONE.",
@@ -70,10 +77,8 @@ void OMXCodec::onEmptyBufferDone(android::IOMX::buffer_id buffer) {
     info->mSourceBuffer.reset();
 
     if (mPortStatus[kPortIndexInput] == DISABLING) {
-        status_t err = freeBuffer(kPortIndexInput, i);
-        CHECK_EQ(err, (status_t)OK);
-    } else if (mState != ERROR && mPortStatus[kPortIndexInput] != SHUTTING_DOWN) {
-        CHECK_EQ((int)mPortStatus[kPortIndexInput], (int)ENABLED);
+        if (freeBuffer(kPortIndexInput, i) != OK) fail("an input buffer could not be freed");
+    } else if (mState != ERROR && mPortStatus[kPortIndexInput] == ENABLED) {
         drainInputBuffers();
     }
 }
@@ -82,6 +87,8 @@ void OMXCodec::onFillBufferDone(const omx_message& msg) {
     const android::IOMX::buffer_id buffer = msg.u.extended_buffer_data.buffer;
     std::vector<BufferInfo>* buffers = &mPortBuffers[kPortIndexOutput];
     const size_t i = findBufferIndex(kPortIndexOutput, buffer);
+    if (i == buffers->size()) return;
+    noteProgress();
     BufferInfo* info = &(*buffers)[i];
     if (info->mStatus != OWNED_BY_COMPONENT) {
         ALOGW("We already own output buffer %u, yet received a FILL_BUFFER_DONE.",
@@ -90,10 +97,8 @@ void OMXCodec::onFillBufferDone(const omx_message& msg) {
     info->mStatus = OWNED_BY_US;
 
     if (mPortStatus[kPortIndexOutput] == DISABLING) {
-        status_t err = freeBuffer(kPortIndexOutput, i);
-        CHECK_EQ(err, (status_t)OK);
-    } else if (mPortStatus[kPortIndexOutput] != SHUTTING_DOWN) {
-        CHECK_EQ((int)mPortStatus[kPortIndexOutput], (int)ENABLED);
+        if (freeBuffer(kPortIndexOutput, i) != OK) fail("an output buffer could not be freed");
+    } else if (mPortStatus[kPortIndexOutput] == ENABLED) {
         deliverFilledBuffer(info, msg);
     }
 }
@@ -110,8 +115,7 @@ void OMXCodec::onEvent(OMX_EVENTTYPE event, OMX_U32 data1, OMX_U32 data2) {
             break;
         case OMX_EventPortSettingsChanged:
             if (data2 == 0 || data2 == OMX_IndexParamPortDefinition) {
-                if (data1 == kPortIndexOutput) CHECK(mFilledBuffers.empty());
-                onPortSettingsChanged(data1);
+                onPortDefinitionChanged(data1);
             } else if (data1 == kPortIndexOutput &&
                        (data2 == kOutputCropConfigIndex || data2 == kScaleConfigIndex)) {
                 onOutputConfigChanged(data2);
@@ -120,6 +124,29 @@ void OMXCodec::onEvent(OMX_EVENTTYPE event, OMX_U32 data1, OMX_U32 data2) {
         default:
             break;
     }
+}
+
+// Only the output port of a running codec can be reconfigured, and only
+// while no encoded buffer waits for or is held by the reader (their memory
+// goes with the port's). Anything else ends the codec.
+void OMXCodec::onPortDefinitionChanged(OMX_U32 portIndex) {
+    if (mState != EXECUTING && mState != RECONFIGURING) {
+        ALOGW("[%s] port %u settings changed in state %d: ignored", mComponentName.c_str(),
+              (unsigned)portIndex, (int)mState);
+        return;
+    }
+    bool clientHolds = false;
+    for (const BufferInfo& info : mPortBuffers[kPortIndexOutput]) {
+        if (info.mStatus == OWNED_BY_CLIENT) clientHolds = true;
+    }
+    if (portIndex != kPortIndexOutput || mState != EXECUTING || mOutputPortSettingsChangedPending ||
+        clientHolds || !mFilledBuffers.empty()) {
+        ALOGE("[%s] port %u settings changed while %s", mComponentName.c_str(), (unsigned)portIndex,
+              clientHolds || !mFilledBuffers.empty() ? "encoded buffers are out" : "busy");
+        fail("an unexpected port settings change");
+        return;
+    }
+    onPortSettingsChanged(portIndex);
 }
 
 // The output crop or scale changed: no reconfiguration, a new format.
@@ -141,7 +168,11 @@ void OMXCodec::applyOutputScale() {
     scale.nPortIndex = kPortIndexOutput;
     if (mOMX->getConfig(mNode, OMX_IndexConfigCommonScale, &scale, sizeof(scale)) != OK) return;
     int32_t left, top, right, bottom;
-    CHECK(mOutputFormat->findRect(android::kKeyCropRect, &left, &top, &right, &bottom));
+    if (!mOutputFormat->findRect(android::kKeyCropRect, &left, &top, &right, &bottom)) {
+        // An encoder's output has no picture to scale.
+        ALOGW("[%s] scale event without a crop rectangle: ignored", mComponentName.c_str());
+        return;
+    }
     if (scale.xWidth != 0x010000) {
         mOutputFormat->setInt32(android::kKeyDisplayWidth,
                                 ((right - left + 1) * scale.xWidth) >> 16);

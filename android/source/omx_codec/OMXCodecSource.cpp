@@ -52,6 +52,8 @@ void OMXCodec::resetStreamState() {
     mDecodingTimeList.clear();
     mLastDecodingTimeUs = 0;
     mLastOutputTimeUs = -1;
+    mFramesInFlight = 0;
+    mOutputLost = false;
     mPaused = false;
 }
 
@@ -100,6 +102,11 @@ status_t OMXCodec::read(MediaBuffer** buffer, const ReadOptions* options) {
     *buffer = nullptr;
     Mutex::Autolock autoLock(mLock);
 
+    // After a failure, what the component encoded before it is still read.
+    if (mState == ERROR) {
+        if (waitForOutput() != OK || takeFilledBuffer(buffer) != OK) return android::UNKNOWN_ERROR;
+        return OK;
+    }
     if (mState != EXECUTING && mState != RECONFIGURING) return android::UNKNOWN_ERROR;
 
     bool seeking = false;
@@ -110,18 +117,40 @@ status_t OMXCodec::read(MediaBuffer** buffer, const ReadOptions* options) {
     if (mInitialBufferSubmit) submitInitialBuffers(&seeking, seekTimeUs, seekMode);
     if (seeking && (err = seek_l(seekTimeUs, seekMode)) != OK) return err;
 
+    do {
+        if ((err = waitForOutput()) != OK) return err;
+        if (mFilledBuffers.empty()) {
+            return mSignalledEOS ? mFinalStatus : android::ERROR_END_OF_STREAM;
+        }
+        if (mOutputPortSettingsHaveChanged) {
+            mOutputPortSettingsHaveChanged = false;
+            return android::INFO_FORMAT_CHANGED;
+        }
+    } while (takeFilledBuffer(buffer) != OK);
+    return OK;
+}
+
+// Waits for output, the end of the stream or an error. A component that
+// holds input and gives nothing back for kStallTimeoutNs has stalled: the
+// codec fails rather than wait for ever.
+status_t OMXCodec::waitForOutput() {
+    const int64_t kPollNs = 100000000LL;
     while (mState != ERROR && !mNoMoreOutputData && mFilledBuffers.empty()) {
-        if ((err = mBufferFilled.wait(mLock)) != OK) return err;
+        if (mState != EXECUTING && mState != RECONFIGURING) {
+            ALOGW("[%s] read while stopping", mComponentName.c_str());
+            return android::ERROR_END_OF_STREAM;
+        }
+        mBufferFilled.waitRelative(mLock, kPollNs);
+        if (componentStalled()) {
+            ALOGE("[%s] the component holds input but gave nothing back for %lld ms: stalled",
+                  mComponentName.c_str(), (long long)(kStallTimeoutNs / 1000000));
+            mUnresponsive = true;
+            setState(ERROR);
+        }
     }
-    if (mState == ERROR) return android::UNKNOWN_ERROR;
-    if (mFilledBuffers.empty()) {
-        return mSignalledEOS ? mFinalStatus : android::ERROR_END_OF_STREAM;
-    }
-    if (mOutputPortSettingsHaveChanged) {
-        mOutputPortSettingsHaveChanged = false;
-        return android::INFO_FORMAT_CHANGED;
-    }
-    return takeFilledBuffer(buffer);
+    // What the component encoded before the failure still goes to the reader.
+    if (mState == ERROR) waitForHeldOutput();
+    return mState == ERROR && mFilledBuffers.empty() ? android::UNKNOWN_ERROR : OK;
 }
 
 // The first read() starts the pumps. A seek with it needs no flush:
@@ -176,8 +205,14 @@ status_t OMXCodec::takeFilledBuffer(MediaBuffer** buffer) {
     size_t index = *mFilledBuffers.begin();
     mFilledBuffers.erase(mFilledBuffers.begin());
 
+    // An entry left from before a port reconfiguration names a buffer that
+    // is no longer (or not yet again) ours: it is dropped.
+    if (index >= mPortBuffers[kPortIndexOutput].size() ||
+        mPortBuffers[kPortIndexOutput][index].mStatus != OWNED_BY_US) {
+        ALOGW("[%s] dropping a stale filled buffer entry", mComponentName.c_str());
+        return android::WOULD_BLOCK;
+    }
     BufferInfo* info = &mPortBuffers[kPortIndexOutput][index];
-    CHECK_EQ((int)info->mStatus, (int)OWNED_BY_US);
     info->mStatus = OWNED_BY_CLIENT;
     info->mOutputBuffer->add_ref();
     if (mSkipCutBuffer != nullptr) mSkipCutBuffer->submit(info->mOutputBuffer.get());
@@ -189,11 +224,15 @@ void OMXCodec::signalBufferReturned(MediaBuffer* buffer) {
     Mutex::Autolock autoLock(mLock);
     for (BufferInfo& info : mPortBuffers[kPortIndexOutput]) {
         if (info.mOutputBuffer.get() == buffer) {
-            CHECK_EQ((int)mPortStatus[kPortIndexOutput], (int)ENABLED);
             CHECK_EQ((int)info.mStatus, (int)OWNED_BY_CLIENT);
             info.mStatus = OWNED_BY_US;
             CHECK(buffer->graphicBuffer() == nullptr);
-            fillOutputBuffer(&info);
+            // While the port goes down it stays home; after a failure too,
+            // unless the component may still hand back frames it took.
+            const bool draining = mState == ERROR && !mUnresponsive && mFramesInFlight > 0;
+            if ((mState == EXECUTING || draining) && mPortStatus[kPortIndexOutput] == ENABLED) {
+                fillOutputBuffer(&info);
+            }
             return;
         }
     }

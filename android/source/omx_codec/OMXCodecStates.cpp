@@ -34,6 +34,8 @@
 #include "omx_codec/OMXCodec.h"
 #include "omx_codec/OMXFormatChange.h"
 
+#include <time.h>
+
 #include <media/stagefright/foundation/ADebug.h>
 #include <utils/Log.h>
 
@@ -42,24 +44,88 @@ namespace qor {
 using android::MetaData;
 using android::OK;
 
+namespace {
+int64_t monotonicNs() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (int64_t)ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+}  // namespace
+
+template <typename Done>
+bool OMXCodec::waitForCompletion(Done done, int64_t timeoutNs, const char* what) {
+    const int64_t deadline = monotonicNs() + timeoutNs;
+    while (!done()) {
+        const int64_t left = deadline - monotonicNs();
+        if (left <= 0) {
+            ALOGE("[%s] no answer to %s within %lld ms (state %d)", mComponentName.c_str(), what,
+                  (long long)(timeoutNs / 1000000), (int)mState);
+            mUnresponsive = true;
+            fail(what);
+            return false;
+        }
+        mAsyncCompletion.waitRelative(mLock, left);
+    }
+    return true;
+}
+
+void OMXCodec::fail(const char* why) {
+    if (mState != ERROR) ALOGE("[%s] failed: %s", mComponentName.c_str(), why);
+    setState(ERROR);
+}
+
+void OMXCodec::noteProgress() { mLastProgressNs = monotonicNs(); }
+
+bool OMXCodec::componentHoldsInput() {
+    for (const BufferInfo& info : mPortBuffers[kPortIndexInput]) {
+        if (info.mStatus == OWNED_BY_COMPONENT) return true;
+    }
+    return false;
+}
+
+bool OMXCodec::componentStalled() {
+    return mState == EXECUTING && componentHoldsInput() &&
+           monotonicNs() - mLastProgressNs > kStallTimeoutNs;
+}
+
+// After a failure on our side (a refused call) the component may still
+// hand back frames it took: they are waited for while it keeps giving.
+void OMXCodec::waitForHeldOutput() {
+    while (mFilledBuffers.empty() && !mUnresponsive &&
+           (componentHoldsInput() || mFramesInFlight > 0)) {
+        const int64_t left = mLastProgressNs + kHeldOutputWaitNs - monotonicNs();
+        if (left <= 0) return;
+        mBufferFilled.waitRelative(mLock, left);
+    }
+}
+
 status_t OMXCodec::init() {
     CHECK_EQ((int)mState, (int)LOADED);
     status_t err = mOMX->sendCommand(mNode, OMX_CommandStateSet, OMX_StateIdle);
-    CHECK_EQ(err, (status_t)OK);
+    if (err != OK) {
+        ALOGE("[%s] the component refused to go to Idle: %d", mComponentName.c_str(), err);
+        return err;
+    }
     setState(LOADED_TO_IDLE);
 
     err = allocateBuffers();
     if (err != OK) return err;
 
-    while (mState != EXECUTING && mState != ERROR) mAsyncCompletion.wait(mLock);
+    auto started = [this]() REQUIRES(mLock) { return mState == EXECUTING || mState == ERROR; };
+    if (!waitForCompletion(started, kStartTimeoutNs, "the start")) return android::TIMED_OUT;
+    noteProgress();
     return mState == ERROR ? android::UNKNOWN_ERROR : OK;
 }
 
 void OMXCodec::setState(State newState) {
+    const bool failing = newState == ERROR && mState != ERROR;
     mState = newState;
     mAsyncCompletion.signal();
     // A reader waiting for output must learn of an error, too.
     mBufferFilled.signal();
+    // Nothing reads the source after a failure: its producer must not wait
+    // for a reader.
+    if (failing && mSource != nullptr) mSource->stop();
 }
 
 void OMXCodec::onCmdComplete(OMX_COMMANDTYPE cmd, OMX_U32 data) {
@@ -86,61 +152,86 @@ void OMXCodec::onStateChange(OMX_STATETYPE newState) {
         case OMX_StateIdle:
             if (mState == LOADED_TO_IDLE) {
                 status_t err = mOMX->sendCommand(mNode, OMX_CommandStateSet, OMX_StateExecuting);
-                CHECK_EQ(err, (status_t)OK);
+                if (err != OK) {
+                    fail("the component refused to go to Executing");
+                    break;
+                }
                 setState(IDLE_TO_EXECUTING);
-            } else {
+            } else if (mState == EXECUTING_TO_IDLE) {
                 onIdleReached();
+            } else {
+                fail("Idle reached unasked");
             }
             break;
         case OMX_StateExecuting:
-            CHECK_EQ((int)mState, (int)IDLE_TO_EXECUTING);
+            if (mState != IDLE_TO_EXECUTING) {
+                fail("Executing reached unasked");
+                break;
+            }
             mOutputPortSettingsChangedPending = false;
             setState(EXECUTING);
             break;
         case OMX_StateLoaded:
-            CHECK_EQ((int)mState, (int)IDLE_TO_LOADED);
+            if (mState != IDLE_TO_LOADED) {
+                fail("Loaded reached unasked");
+                break;
+            }
             setState(LOADED);
             break;
-        case OMX_StateInvalid:
-            setState(ERROR);
-            break;
         default:
-            CHECK(!"should not be here.");
+            // Invalid, or a state this driver never asks for.
+            fail("an unexpected component state");
             break;
     }
 }
 
 // On the way down: every buffer must be back before they are all freed.
 void OMXCodec::onIdleReached() {
-    CHECK_EQ((int)mState, (int)EXECUTING_TO_IDLE);
-    checkAllBuffersReturned(kPortIndexInput);
-    checkAllBuffersReturned(kPortIndexOutput);
+    if (!checkAllBuffersReturned(kPortIndexInput) || !checkAllBuffersReturned(kPortIndexOutput)) {
+        fail("Idle reached with buffers still out");
+        return;
+    }
     status_t err = mOMX->sendCommand(mNode, OMX_CommandStateSet, OMX_StateLoaded);
-    CHECK_EQ(err, (status_t)OK);
+    if (err != OK) {
+        fail("the component refused to go to Loaded");
+        return;
+    }
     err = freeBuffersOnPort(kPortIndexInput);
-    CHECK_EQ(err, (status_t)OK);
-    err = freeBuffersOnPort(kPortIndexOutput);
-    CHECK_EQ(err, (status_t)OK);
+    if (err == OK) err = freeBuffersOnPort(kPortIndexOutput);
+    if (err != OK) {
+        fail("the component refused to free a buffer");
+        return;
+    }
     mPortStatus[kPortIndexInput] = ENABLED;
     mPortStatus[kPortIndexOutput] = ENABLED;
     setState(IDLE_TO_LOADED);
 }
 
-void OMXCodec::checkAllBuffersReturned(OMX_U32 portIndex) {
-    if (weOwnAllBuffersOn(portIndex)) return;
+bool OMXCodec::checkAllBuffersReturned(OMX_U32 portIndex) {
+    if (weOwnAllBuffersOn(portIndex)) return true;
     ALOGE("Codec did not return all %s buffers (received %d / %d)",
           portIndex == kPortIndexInput ? "input" : "output",
           (int)countBuffersWeOwn(mPortBuffers[portIndex]), (int)mPortBuffers[portIndex].size());
-    TRESPASS();
+    return false;
+}
+
+// A completion the driver did not ask for, or that comes with buffers still
+// out, ends the codec (the component's answer, not our bug).
+bool OMXCodec::expected(bool condition, const char* what) {
+    if (!condition) fail(what);
+    return condition;
 }
 
 void OMXCodec::onPortDisabled(OMX_U32 portIndex) {
-    CHECK(mState == EXECUTING || mState == RECONFIGURING);
-    CHECK_EQ((int)mPortStatus[portIndex], (int)DISABLING);
-    CHECK_EQ(mPortBuffers[portIndex].size(), 0u);
+    if (!expected((mState == EXECUTING || mState == RECONFIGURING) &&
+                      portIndex <= kPortIndexOutput && mPortStatus[portIndex] == DISABLING &&
+                      mPortBuffers[portIndex].empty(),
+                  "a port disabled unasked")) {
+        return;
+    }
     mPortStatus[portIndex] = DISABLED;
     if (mState == RECONFIGURING) {
-        CHECK_EQ(portIndex, (OMX_U32)kPortIndexOutput);
+        if (!expected(portIndex == kPortIndexOutput, "the input port disabled")) return;
         reenableOutputPort(portIndex);
     }
 }
@@ -169,20 +260,26 @@ void OMXCodec::reenableOutputPort(OMX_U32 portIndex) {
 }
 
 void OMXCodec::onPortEnabled(OMX_U32 portIndex) {
-    CHECK(mState == EXECUTING || mState == RECONFIGURING);
-    CHECK_EQ((int)mPortStatus[portIndex], (int)ENABLING);
+    if (!expected((mState == EXECUTING || mState == RECONFIGURING) &&
+                      portIndex <= kPortIndexOutput && mPortStatus[portIndex] == ENABLING,
+                  "a port enabled unasked")) {
+        return;
+    }
     mPortStatus[portIndex] = ENABLED;
     if (mState == RECONFIGURING) {
-        CHECK_EQ(portIndex, (OMX_U32)kPortIndexOutput);
+        if (!expected(portIndex == kPortIndexOutput, "the input port enabled")) return;
         setState(EXECUTING);
         fillOutputBuffers();
     }
 }
 
 void OMXCodec::onFlushComplete(OMX_U32 portIndex) {
-    CHECK_EQ((int)mPortStatus[portIndex], (int)SHUTTING_DOWN);
+    if (!expected(portIndex <= kPortIndexOutput && mPortStatus[portIndex] == SHUTTING_DOWN &&
+                      weOwnAllBuffersOn(portIndex),
+                  "a flush completed unasked or with buffers out")) {
+        return;
+    }
     mPortStatus[portIndex] = ENABLED;
-    CHECK_EQ(countBuffersWeOwn(mPortBuffers[portIndex]), mPortBuffers[portIndex].size());
 
     if (mSkipCutBuffer != nullptr && mPortStatus[kPortIndexOutput] == ENABLED) {
         mSkipCutBuffer->clear();
@@ -191,14 +288,14 @@ void OMXCodec::onFlushComplete(OMX_U32 portIndex) {
         mPortStatus[kPortIndexInput] == ENABLED && mPortStatus[kPortIndexOutput] == ENABLED;
 
     if (mState == RECONFIGURING) {
-        CHECK_EQ(portIndex, (OMX_U32)kPortIndexOutput);
+        if (!expected(portIndex == kPortIndexOutput, "the input port flushed")) return;
         disablePortAsync(portIndex);
     } else if (mState == EXECUTING_TO_IDLE) {
         if (bothPortsEnabled) {
             mPortStatus[kPortIndexInput] = SHUTTING_DOWN;
             mPortStatus[kPortIndexOutput] = SHUTTING_DOWN;
             status_t err = mOMX->sendCommand(mNode, OMX_CommandStateSet, OMX_StateIdle);
-            CHECK_EQ(err, (status_t)OK);
+            expected(err == OK, "the component refused to go to Idle");
         }
     } else {
         // Both ports flushed for a seek: start over.
@@ -241,17 +338,19 @@ status_t OMXCodec::stopOmxComponent_l() {
             stopFromExecuting(false);
             break;
         default:
-            CHECK(!"should not be here.");
+            fail("stop in an unexpected state");
             break;
     }
+    // A failure was reported to the reader when it happened.
     return OK;
 }
 
 void OMXCodec::waitWhileInTransition() {
-    while (mState == LOADED_TO_IDLE || mState == IDLE_TO_EXECUTING || mState == EXECUTING_TO_IDLE ||
-           mState == IDLE_TO_LOADED || mState == RECONFIGURING) {
-        mAsyncCompletion.wait(mLock);
-    }
+    auto settled = [this]() REQUIRES(mLock) {
+        return mState != LOADED_TO_IDLE && mState != IDLE_TO_EXECUTING &&
+               mState != EXECUTING_TO_IDLE && mState != IDLE_TO_LOADED && mState != RECONFIGURING;
+    };
+    waitForCompletion(settled, kCommandTimeoutNs, "a state change");
 }
 
 // What stop() finds after an error: true when the component still runs.
@@ -264,9 +363,11 @@ bool OMXCodec::stillRunningAfterError() {
         setState(LOADED);
         return false;
     }
+    // A component that stopped answering is left as it is: freeing the
+    // node at destruction takes its buffers back.
+    if (mUnresponsive) return false;
     OMX_STATETYPE state = OMX_StateInvalid;
-    status_t err = mOMX->getState(mNode, &state);
-    CHECK_EQ(err, (status_t)OK);
+    if (mOMX->getState(mNode, &state) != OK) return false;
     return state == OMX_StateExecuting;
 }
 
@@ -276,8 +377,13 @@ void OMXCodec::stopFromExecuting(bool backToError) {
     mPortStatus[kPortIndexInput] = SHUTTING_DOWN;
     mPortStatus[kPortIndexOutput] = SHUTTING_DOWN;
     status_t err = mOMX->sendCommand(mNode, OMX_CommandStateSet, OMX_StateIdle);
-    CHECK_EQ(err, (status_t)OK);
-    while (mState != LOADED && mState != ERROR) mAsyncCompletion.wait(mLock);
+    if (err != OK) {
+        fail("the component refused to go to Idle");
+        return;
+    }
+    // Flushes, end of stream and both state changes: one limit for all.
+    auto down = [this]() REQUIRES(mLock) { return mState == LOADED || mState == ERROR; };
+    waitForCompletion(down, 2 * kCommandTimeoutNs, "the stop");
     if (backToError) setState(ERROR);
 }
 

@@ -115,6 +115,11 @@ bool OmxComponent::portWritable(OMX_U32 port) const {
 OMX_ERRORTYPE OmxComponent::sendCommand(OMX_COMMANDTYPE cmd, OMX_U32 param) {
     Lock lock(mLock);
     if (mState == OMX_StateInvalid) return OMX_ErrorInvalidState;
+    if (mStalled) {
+        // Accepted, never carried out.
+        ALOGW("[%s] stalled: command %d ignored", mEntry.name.c_str(), (int)cmd);
+        return OMX_ErrorNone;
+    }
     switch (cmd) {
         case OMX_CommandStateSet: {
             OMX_STATETYPE target = (OMX_STATETYPE)param;
@@ -200,7 +205,7 @@ void OmxComponent::workerLoop() {
 }
 
 bool OmxComponent::hasWork() const {
-    return mWorkPending && mState == OMX_StateExecuting && !mFailed;
+    return mWorkPending && mState == OMX_StateExecuting && !mFailed && !mStalled;
 }
 
 void OmxComponent::processCommand(const Command& cmd, Lock& lock) {
@@ -583,6 +588,12 @@ void OmxComponent::poison(OMX_BUFFERHEADERTYPE* header) {
 }
 
 bool OmxComponent::admitFrame() {
+    long long stallAfter = mEntry.intKey("fault.stallafter", -1);
+    if (stallAfter >= 0 && mFramesEncoded >= stallAfter) {
+        ALOGE("[%s] injected stall after %lld frames", mEntry.name.c_str(), mFramesEncoded);
+        mStalled = true;
+        return false;
+    }
     long long after = mEntry.intKey("fault.errorafter", -1);
     if (after >= 0 && mFramesEncoded >= after) {
         ALOGE("[%s] injected error after %lld frames", mEntry.name.c_str(), mFramesEncoded);

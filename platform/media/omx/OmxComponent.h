@@ -110,7 +110,8 @@ protected:
     OMX_BUFFERHEADERTYPE* takeBuffer(OMX_U32 port);
     void returnBuffer(OMX_U32 port, OMX_BUFFERHEADERTYPE* header);
     // Admits one more input frame for encoding; false when the injected
-    // fault "errorafter" fires instead (the component has then failed).
+    // fault "errorafter" fires instead (the component has then failed) or
+    // "stallafter" (the component then takes no more steps).
     bool admitFrame();
     // Every byte of an input buffer handed to the client before it fills it.
     static const OMX_U8 kPoisonByte = 0xE3;
@@ -132,6 +133,9 @@ protected:
     OMX_STATETYPE mState;
     bool mFailed;  // an error was reported; nothing is processed until Idle
     bool mWorkPending;  // buffers or a state change arrived since the last pass
+    // Injected stall: input is still queued, nothing is processed or
+    // returned and no command is carried out.
+    bool mStalled = false;
 
 private:
     struct Command {
