@@ -1,22 +1,13 @@
 #define LOG_TAG "qor_codec"
 #include "android_source/EncodeSource.h"
 
-#include <time.h>
-
 #include <media/stagefright/foundation/ADebug.h>
 #include <utils/Log.h>
 
 #include "common/MediaBufferRef.h"
+#include "common/MonotonicClock.h"
 
 namespace qor {
-
-namespace {
-int64_t monotonicNs() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (int64_t)ts.tv_sec * 1000000000LL + ts.tv_nsec;
-}
-}  // namespace
 
 using android::MediaBuffer;
 using android::MetaData;

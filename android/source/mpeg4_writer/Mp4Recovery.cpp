@@ -13,6 +13,7 @@
 
 #include <utils/Log.h>
 
+#include "mpeg4_writer/PositionalIo.h"
 #include "mpeg4_writer/RecoveredMoov.h"
 
 namespace qor {
@@ -25,32 +26,6 @@ const int64_t kMaxJournalBytes = 256LL << 20;
 
 // Seconds since 1904, the epoch of the header boxes.
 uint64_t mpeg4Time() { return (uint64_t)((int64_t)time(nullptr) + 2082844800LL); }
-
-bool readAt(int fd, void* data, size_t size, int64_t offset) {
-    uint8_t* p = static_cast<uint8_t*>(data);
-    while (size > 0) {
-        ssize_t n = pread64(fd, p, size, offset);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        size -= (size_t)n;
-        offset += n;
-    }
-    return true;
-}
-
-bool writeAt(int fd, const void* data, size_t size, int64_t offset) {
-    const uint8_t* p = static_cast<const uint8_t*>(data);
-    while (size > 0) {
-        ssize_t n = pwrite64(fd, p, size, offset);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        size -= (size_t)n;
-        offset += n;
-    }
-    return true;
-}
 
 uint64_t bigEndian(const uint8_t* p, int bytes) {
     uint64_t v = 0;

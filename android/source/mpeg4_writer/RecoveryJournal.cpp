@@ -11,6 +11,8 @@
 
 #include <utils/Log.h>
 
+#include "mpeg4_writer/PositionalIo.h"
+
 namespace qor {
 
 namespace journal {
@@ -75,18 +77,6 @@ bool Reader::get64(uint64_t* v) {
 namespace {
 // The journal grows ahead of its records by this much.
 const int64_t kAllocationStep = 16 * 1024;
-
-bool writeAt(int fd, const uint8_t* data, size_t size, int64_t offset) {
-    while (size > 0) {
-        ssize_t n = pwrite64(fd, data, size, offset);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= (size_t)n;
-        offset += n;
-    }
-    return true;
-}
 }  // namespace
 
 RecoveryJournal::~RecoveryJournal() { close(); }

@@ -32,25 +32,17 @@
 // still taken so the buffers come home.
 #define LOG_TAG "OMXCodec"
 #include "omx_codec/OMXCodec.h"
-#include "omx_codec/OMXFormatChange.h"
-
-#include <time.h>
 
 #include <media/stagefright/foundation/ADebug.h>
 #include <utils/Log.h>
+
+#include "common/MonotonicClock.h"
+#include "omx_codec/OMXFormatChange.h"
 
 namespace qor {
 
 using android::MetaData;
 using android::OK;
-
-namespace {
-int64_t monotonicNs() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (int64_t)ts.tv_sec * 1000000000LL + ts.tv_nsec;
-}
-}  // namespace
 
 template <typename Done>
 bool OMXCodec::waitForCompletion(Done done, int64_t timeoutNs, const char* what) {
