@@ -25,7 +25,10 @@ import java.util.Map;
  *            Mp4Muxer.recover restores both tracks up to at most 1 s before.
  *   inStop:  a child JVM is killed while it stops a 2 s recording; the tool
  *            restores the whole recording.
- *   child SECONDS|forever: the recording the others run (prints its progress).
+ *   killedAfterPause: a child JVM pauses from 1 s to 2 s and is killed 3.5 s
+ *            in; the recovered file leaves the pause out.
+ *   child SECONDS|forever [pause]: the recording the others run (prints its
+ *            progress; with `pause`, paused from 1 s to 2 s).
  */
 public final class DiskFaults {
     static final int W = 640, H = 360, FPS = 30, RATE = 44100;
@@ -33,10 +36,11 @@ public final class DiskFaults {
 
     public static void main(String[] args) throws Exception {
         switch (args[0]) {
-            case "child" -> child(args[1], args[2]);
+            case "child" -> child(args[1], args[2], args.length > 3);
             case "full" -> full(args[1]);
             case "killed" -> killed(args[1]);
             case "inStop" -> inStop(args[1], args[2]);
+            case "killedAfterPause" -> killedAfterPause(args[1]);
             default -> throw new IllegalArgumentException(args[0]);
         }
         if (failures > 0) {
@@ -56,6 +60,12 @@ public final class DiskFaults {
     // Records in real time; `pushed <ms>` after every frame, `stopping`
     // before stop, `stopped <result>` after it.
     static int record(String path, double seconds, long[] longestPushNs, int[] refusedVideo) {
+        return record(path, seconds, longestPushNs, refusedVideo, false);
+    }
+
+    // With `pause`, the recording is paused from 1 s to 2 s of the game's
+    // time (the game keeps pushing; the pushes are refused).
+    static int record(String path, double seconds, long[] longestPushNs, int[] refusedVideo, boolean pause) {
         check(Mp4Muxer.init(null) == 0, "init");
         check(Mp4Muxer.setVideoParameter(W, H, FPS, 2000000, 1, 0) == 0, "video parameters");
         check(Mp4Muxer.setAudioParameter(RATE, 2, 64000) == 0, "audio parameters");
@@ -65,8 +75,16 @@ public final class DiskFaults {
         byte[] pcm = new byte[4096];
         long start = System.nanoTime();
         int frames = 0, blocks = 0;
+        int pauseStep = pause ? 0 : 2;
         while (seconds < 0 || frames < seconds * FPS) {
             long now = System.nanoTime() - start;
+            if (pauseStep == 0 && now >= 1_000_000_000L) {
+                check(Mp4Muxer.pause(0) == 0, "pause");
+                pauseStep = 1;
+            } else if (pauseStep == 1 && now >= 2_000_000_000L) {
+                check(Mp4Muxer.resume(0) == 0, "resume");
+                pauseStep = 2;
+            }
             if (now >= (long) frames * 1_000_000_000L / FPS) {
                 draw(frame, frames);
                 long t0 = System.nanoTime();
@@ -104,10 +122,10 @@ public final class DiskFaults {
         frame.flip();
     }
 
-    static void child(String path, String seconds) {
+    static void child(String path, String seconds, boolean pause) {
         long[] longest = {0};
         int[] refused = {0};
-        record(path, seconds.equals("forever") ? -1 : Double.parseDouble(seconds), longest, refused);
+        record(path, seconds.equals("forever") ? -1 : Double.parseDouble(seconds), longest, refused, pause);
     }
 
     static void full(String path) throws Exception {
@@ -132,12 +150,13 @@ public final class DiskFaults {
         check(packets(s, "h264") < 3 * FPS, "video cut where the disk filled");
     }
 
-    static Process spawn(String path, String seconds) throws Exception {
+    static Process spawn(String path, String seconds, String... more) throws Exception {
         List<String> cmd = new ArrayList<>(Arrays.asList(
                 Path.of(System.getProperty("java.home"), "bin", "java").toString(),
                 "-cp", System.getProperty("java.class.path"),
                 "-Djava.library.path=" + System.getProperty("java.library.path"),
                 "DiskFaults", "child", path, seconds));
+        cmd.addAll(Arrays.asList(more));
         return new ProcessBuilder(cmd).redirectError(ProcessBuilder.Redirect.INHERIT).start();
     }
 
@@ -175,6 +194,22 @@ public final class DiskFaults {
         check(Arrays.equals(mended, Files.readAllBytes(Path.of(path))), "a complete file is left unchanged");
         check(Mp4Muxer.recover(null) == -1, "recover without a path");
         check(Mp4Muxer.recover(path + ".absent") == 0, "nothing to recover without a journal");
+    }
+
+    // Killed after a pause of 1 s: the recovered file holds what was recorded
+    // before and after it, without the pause.
+    static void killedAfterPause(String path) throws Exception {
+        Process p = spawn(path, "forever", "pause");
+        long pushedMs = follow(p, l -> l.equals("pushed 3500"));
+        p.destroyForcibly().waitFor();
+        check(Mp4Muxer.recover(path) == 0, "recover");
+        Map<String, Map<String, String>> s = probe(path);
+        check(decodeErrors(path).isEmpty(), "decodes cleanly: " + decodeErrors(path));
+        double video = duration(s, "h264"), audio = duration(s, "aac");
+        double recorded = pushedMs / 1000.0 - 1.0;  // the pause left out
+        System.out.println("killed after a pause, " + recorded + " s recorded: video " + video + " s, audio " + audio + " s");
+        check(video >= recorded - 1.0 && video <= recorded + 0.15, "video without the pause, up to at most 1 s before the kill");
+        check(audio >= recorded - 1.0 && audio <= recorded + 0.25, "audio without the pause, up to at most 1 s before the kill");
     }
 
     static void inStop(String path, String tool) throws Exception {
