@@ -83,7 +83,7 @@ if [ "${1:-}" != "--quick" ]; then
   build "32-bit x86 with UndefinedBehaviorSanitizer" build-x86-ubsan \
     -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86.cmake -DLUMOKAST_SANITIZE=undefined \
     -DLUMOKAST_BENCH=OFF -DLUMOKAST_JVM_TESTS=OFF "-DQOR_LEVELS=23" -DCMAKE_BUILD_TYPE=Debug \
-    -- writer_tests writer_unit_tests driver_tests_23
+    -- writer_tests writer_unit_tests writer_disk_tests driver_tests_23
   run_ctest "writer and driver tests, 32-bit x86 under UBSan" build-x86-ubsan \
     -R '^(L23\.|([A-Za-z]+/)?(Writer|SampleTable|ByteSink|BoxWriter|AvcRecord))' -E 'WriterLargeFile'
 
