@@ -12,10 +12,12 @@
 
 namespace qor {
 
-inline bool readAt(int fd, void* data, size_t size, int64_t offset) {
-    uint8_t* p = static_cast<uint8_t*>(data);
+// `transfer(pointer, size, offset)` moves at most `size` bytes; it is
+// called again for the rest until all is done or it fails.
+template <typename Byte, typename Transfer>
+bool transferAll(Byte* p, size_t size, int64_t offset, Transfer transfer) {
     while (size > 0) {
-        ssize_t n = pread64(fd, p, size, offset);
+        ssize_t n = transfer(p, size, offset);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         p += n;
@@ -25,17 +27,15 @@ inline bool readAt(int fd, void* data, size_t size, int64_t offset) {
     return true;
 }
 
+inline bool readAt(int fd, void* data, size_t size, int64_t offset) {
+    return transferAll(static_cast<uint8_t*>(data), size, offset,
+                       [fd](uint8_t* p, size_t n, int64_t at) { return pread64(fd, p, n, at); });
+}
+
 inline bool writeAt(int fd, const void* data, size_t size, int64_t offset) {
-    const uint8_t* p = static_cast<const uint8_t*>(data);
-    while (size > 0) {
-        ssize_t n = pwrite64(fd, p, size, offset);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        size -= (size_t)n;
-        offset += n;
-    }
-    return true;
+    return transferAll(
+        static_cast<const uint8_t*>(data), size, offset,
+        [fd](const uint8_t* p, size_t n, int64_t at) { return pwrite64(fd, p, n, at); });
 }
 
 }  // namespace qor
