@@ -63,7 +63,7 @@ public:
     // The moov of the stopped recording, as stop builds it at time `now`.
     wtest::Bytes moov(uint64_t now) {
         MemoryByteSink sink;
-        mWriter->buildMoov(mWriter->maxTrackDurationUs(), now, &sink);
+        mWriter->buildMoov(now, &sink);
         return sink.bytes();
     }
 

@@ -286,7 +286,7 @@ namespace {
 
 bool isContainer(const std::string& t) {
     return t == "moov" || t == "trak" || t == "mdia" || t == "minf" || t == "stbl" ||
-           t == "dinf" || t == "udta";
+           t == "dinf" || t == "udta" || t == "edts";
 }
 
 // Bytes of the file held in memory: all of it, or (large files) the moov
@@ -509,6 +509,16 @@ Mp4File parseMp4(const std::string& path) {
             t.tkhdVersion1 = h.version1;
             const uint8_t* matrix = body(x) + h.size + 16;
             for (int i = 0; i < 9; ++i) t.matrix.push_back(be32(matrix + 4 * i));
+        }
+        if (const Box* x = trak.find("edts/elst")) {
+            // The first entry: segment duration and media time.
+            const uint8_t* p = body(x);
+            const bool version1 = p[0] == 1;
+            t.editCount = be32(p + 4);
+            if (t.editCount > 0) {
+                t.editDuration = version1 ? be64(p + 8) : be32(p + 8);
+                t.editMediaTime = version1 ? (int64_t)be64(p + 16) : (int32_t)be32(p + 12);
+            }
         }
         if (const Box* x = trak.find("mdia/mdhd")) {
             HeaderFields h = headerFields(body(x), false);

@@ -105,6 +105,9 @@ struct TrackTables {
     uint32_t mediaTimeScale = 0;
     uint64_t mediaDuration = 0;  // mdhd
     uint64_t tkhdDuration = 0;
+    uint32_t editCount = 0;  // elst entries; 0 without an edit list
+    uint64_t editDuration = 0;  // of the first edit, movie time scale
+    int64_t editMediaTime = 0;
     bool mdhdVersion1 = false, tkhdVersion1 = false;
     std::vector<uint32_t> sizes;
     std::vector<uint64_t> chunkOffsets;

@@ -321,35 +321,27 @@ void MPEG4Writer::patchMdatSize() {
     mFile->seek(end);
 }
 
-status_t MPEG4Writer::stopTracks(int64_t* maxDurationUs) {
+status_t MPEG4Writer::stopTracks() {
     status_t err = OK;
-    *maxDurationUs = 0;
+    int64_t maxDurationUs = 0;
     int64_t minDurationUs = 0x7FFFFFFFFFFFFFFFLL;
     for (const std::unique_ptr<Track>& track : mTracks) {
         status_t status = track->stop();
         if (err == OK && status != OK) err = status;
         int64_t durationUs = track->getDurationUs();
-        if (durationUs > *maxDurationUs) *maxDurationUs = durationUs;
+        if (durationUs > maxDurationUs) maxDurationUs = durationUs;
         if (durationUs < minDurationUs) minDurationUs = durationUs;
     }
     if (mTracks.size() > 1) {
         ALOGD("Duration from tracks range is [%lld, %lld] us", (long long)minDurationUs,
-              (long long)*maxDurationUs);
+              (long long)maxDurationUs);
     }
     return err;
 }
 
-int64_t MPEG4Writer::maxTrackDurationUs() const {
-    int64_t maxDurationUs = 0;
-    for (const std::unique_ptr<Track>& track : mTracks) {
-        if (track->getDurationUs() > maxDurationUs) maxDurationUs = track->getDurationUs();
-    }
-    return maxDurationUs;
-}
-
-void MPEG4Writer::buildMoov(int64_t durationUs, uint64_t now, MemoryByteSink* moov) {
+void MPEG4Writer::buildMoov(uint64_t now, MemoryByteSink* moov) {
     mBoxWriter.setSink(moov);
-    writeMoovBox(durationUs, now);
+    writeMoovBox(now);
     mBoxWriter.setSink(mFile.get());
 }
 
@@ -378,8 +370,7 @@ status_t MPEG4Writer::reset() {
         return ioErr;
     }
 
-    int64_t maxDurationUs = 0;
-    status_t err = stopTracks(&maxDurationUs);
+    status_t err = stopTracks();
     stopWriterThread();
 
     // A failed disk is the cause of whatever the tracks report after it: the
@@ -399,7 +390,7 @@ status_t MPEG4Writer::reset() {
 
     patchMdatSize();
     MemoryByteSink moov;
-    buildMoov(maxDurationUs, mpeg4Time(), &moov);
+    buildMoov(mpeg4Time(), &moov);
     placeMoov(moov.bytes());
 
     ioErr = ioStatus();

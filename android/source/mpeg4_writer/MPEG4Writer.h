@@ -100,8 +100,6 @@ public:
     }
     // Seconds since 1904-01-01, the epoch of the header boxes.
     static uint64_t mpeg4Time();
-    // A duration in units of `timeScale`, rounded to nearest.
-    static uint64_t scaledDuration(int64_t durationUs, int32_t timeScale);
 
 protected:
     ~MPEG4Writer() override;
@@ -182,8 +180,7 @@ private:
     void beginFile(android::MetaData* param);
     void reserveMoovSpace(android::MetaData* param);
     status_t reset();
-    status_t stopTracks(int64_t* maxDurationUs);
-    int64_t maxTrackDurationUs() const;
+    status_t stopTracks();
     // Tracks with samples the moov can describe; the others are left out.
     size_t playableTrackCount() const;
     void release();
@@ -191,10 +188,11 @@ private:
     int64_t estimateMoovBoxSize(int32_t bitRate);
     // The moov is always built in memory, then placed into its reservation
     // when it fits, else at the end of the file.
-    void buildMoov(int64_t durationUs, uint64_t now, MemoryByteSink* moov);
+    void buildMoov(uint64_t now, MemoryByteSink* moov);
     void placeMoov(const std::vector<uint8_t>& moov);
-    void writeMoovBox(int64_t durationUs, uint64_t now);
-    void writeMvhdBox(int64_t durationUs, uint64_t now);
+    // The movie lasts as long as the longest track it holds.
+    void writeMoovBox(uint64_t now);
+    void writeMvhdBox(uint64_t duration, uint64_t now);
     void writeUdtaBox();
     void writeGeoDataBox();
     void writeCoordinate(int degreex10000, int wholeDigits);

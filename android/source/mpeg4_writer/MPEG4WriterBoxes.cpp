@@ -7,6 +7,8 @@
 #include <sys/uio.h>
 #include <time.h>
 
+#include <algorithm>
+
 #include <media/stagefright/MediaBuffer.h>
 #include <media/stagefright/foundation/ADebug.h>
 #include <utils/Log.h>
@@ -22,9 +24,13 @@ int64_t MPEG4Writer::addSample_l(android::MediaBuffer* buffer) {
     return offset;
 }
 
-void MPEG4Writer::writeMoovBox(int64_t durationUs, uint64_t now) {
+void MPEG4Writer::writeMoovBox(uint64_t now) {
+    uint64_t duration = 0;
+    for (const std::unique_ptr<Track>& track : mTracks) {
+        if (track->isPlayable()) duration = std::max(duration, track->durations().trackTicks);
+    }
     mBoxWriter.beginBox("moov");
-    writeMvhdBox(durationUs, now);
+    writeMvhdBox(duration, now);
     if (mHasGeoData) writeUdtaBox();
     for (const std::unique_ptr<Track>& track : mTracks) {
         if (track->isPlayable()) track->writeTrackHeader(m32BitFileOffset, now);
@@ -32,8 +38,7 @@ void MPEG4Writer::writeMoovBox(int64_t durationUs, uint64_t now) {
     mBoxWriter.endBox();
 }
 
-void MPEG4Writer::writeMvhdBox(int64_t durationUs, uint64_t now) {
-    uint64_t duration = scaledDuration(durationUs, mTimeScale);
+void MPEG4Writer::writeMvhdBox(uint64_t duration, uint64_t now) {
     bool version1 = needsVersion1(now, duration);
     mBoxWriter.beginBox("mvhd");
     mBoxWriter.writeVersionAndTimes(version1, 0, now);
@@ -53,11 +58,6 @@ void MPEG4Writer::writeMvhdBox(int64_t durationUs, uint64_t now) {
 uint64_t MPEG4Writer::mpeg4Time() {
     const int64_t kSecondsFrom1904To1970 = 2082844800LL;
     return (uint64_t)((int64_t)time(NULL) + kSecondsFrom1904To1970);
-}
-
-uint64_t MPEG4Writer::scaledDuration(int64_t durationUs, int32_t timeScale) {
-    if (durationUs <= 0) return 0;
-    return ((uint64_t)durationUs * (uint64_t)timeScale + 500000u) / 1000000u;
 }
 
 void MPEG4Writer::writeUdtaBox() {

@@ -21,6 +21,7 @@
 #include "mpeg4_writer/MPEG4Writer.h"
 #include "mpeg4_writer/SampleBufferPool.h"
 #include "mpeg4_writer/SampleTable.h"
+#include "mpeg4_writer/TrackDurations.h"
 
 namespace qor {
 
@@ -44,6 +45,8 @@ public:
     int64_t getEstimatedTrackSizeBytes() const { return mEstimatedTrackSizeBytes.load(); }
     // Writes the trak box; the track's tables stay as they are.
     void writeTrackHeader(bool use32BitOffset, uint64_t now) const;
+    // The header durations, from the finished sample tables.
+    TrackDurations durations() const;
     void bufferChunk(int64_t timestampUs);
     bool isAvc() const { return mIsAvc; }
     bool isAudio() const { return mIsAudio; }
@@ -163,15 +166,17 @@ private:
     void setTimeScale();
     const char* typeName() const { return mIsAudio ? "Audio" : "Video"; }
     int64_t getStartTimeOffsetScaledTime() const;
+    // The encoder's priming in media ticks (0 when it names none).
+    uint64_t primingTicks() const;
 
     // Box writers of the trak.
     BoxWriter* out() const { return &mOwner->mBoxWriter; }
-    void writeMdhdBox(uint64_t now) const;
-    void writeEdtsBox() const;
-    void writeMdiaBox(uint64_t now, bool use32BitOffset) const;
+    void writeMdhdBox(uint64_t now, uint64_t duration) const;
+    void writeEdtsBox(const TrackDurations& durations) const;
+    void writeMdiaBox(uint64_t now, uint64_t duration, bool use32BitOffset) const;
     void writeMinfBox(bool use32BitOffset) const;
     void writeHdlrBox() const;
-    void writeTkhdBox(uint64_t now) const;
+    void writeTkhdBox(uint64_t now, uint64_t duration) const;
     void writeMp4aEsdsBox() const;
     void writeMp4vEsdsBox() const;
     void writeEsdsHead(uint8_t esFlags, uint8_t objectType, uint8_t streamType) const;

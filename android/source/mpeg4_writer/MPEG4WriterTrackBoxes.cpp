@@ -39,37 +39,48 @@ bool MPEG4Writer::Track::journalInfo(journal::TrackInfo* info) const {
 }
 
 void MPEG4Writer::Track::writeTrackHeader(bool use32BitOffset, uint64_t now) const {
+    const TrackDurations d = durations();
     out()->beginBox("trak");
-    writeTkhdBox(now);
-    writeEdtsBox();
-    writeMdiaBox(now, use32BitOffset);
+    writeTkhdBox(now, d.trackTicks);
+    writeEdtsBox(d);
+    writeMdiaBox(now, d.mediaTicks, use32BitOffset);
     out()->endBox();  // trak
+}
+
+TrackDurations MPEG4Writer::Track::durations() const {
+    TrackTiming timing;
+    timing.sampleTicks = mTable.durationTicks();
+    timing.startOffsetTicks = (uint64_t)getStartTimeOffsetScaledTime();
+    timing.primingTicks = primingTicks();
+    timing.mediaTimeScale = mTimeScale;
+    timing.movieTimeScale = mOwner->mTimeScale;
+    return trackDurations(timing);
 }
 
 // An encoder's priming (kKeyEncoderDelay samples before the sound) is
 // skipped by an edit: players start the track where the sound does.
-void MPEG4Writer::Track::writeEdtsBox() const {
+uint64_t MPEG4Writer::Track::primingTicks() const {
     int32_t delay = 0, rate = 0;
     if (!mIsAudio || !mMeta->findInt32(android::kKeyEncoderDelay, &delay) || delay <= 0 ||
         !mMeta->findInt32(android::kKeySampleRate, &rate) || rate <= 0) {
-        return;
+        return 0;
     }
-    const int64_t delayUs = (int64_t)delay * 1000000LL / rate;
-    if (getDurationUs() <= delayUs) return;
-    const uint64_t segment =
-        MPEG4Writer::scaledDuration(getDurationUs() - delayUs, mOwner->mTimeScale);
-    const int64_t mediaTime = (int64_t)delay * mTimeScale / rate;
-    const bool version1 = segment > 0xFFFFFFFFull;
+    return (uint64_t)delay * (uint64_t)mTimeScale / (uint64_t)rate;
+}
+
+void MPEG4Writer::Track::writeEdtsBox(const TrackDurations& d) const {
+    if (!d.hasEdit) return;
+    const bool version1 = d.editTicks > 0xFFFFFFFFull || d.editMediaTime > 0x7FFFFFFFull;
     out()->beginBox("edts");
     out()->beginBox("elst");
     out()->writeInt32(version1 ? 0x01000000 : 0);  // version, flags
     out()->writeInt32(1);                          // entry count
     if (version1) {
-        out()->writeInt64((int64_t)segment);
-        out()->writeInt64(mediaTime);
+        out()->writeInt64((int64_t)d.editTicks);
+        out()->writeInt64((int64_t)d.editMediaTime);
     } else {
-        out()->writeInt32((int32_t)segment);
-        out()->writeInt32((int32_t)mediaTime);
+        out()->writeInt32((int32_t)d.editTicks);
+        out()->writeInt32((int32_t)d.editMediaTime);
     }
     out()->writeInt16(1);  // media rate 1.0
     out()->writeInt16(0);
@@ -77,9 +88,9 @@ void MPEG4Writer::Track::writeEdtsBox() const {
     out()->endBox();  // edts
 }
 
-void MPEG4Writer::Track::writeMdiaBox(uint64_t now, bool use32BitOffset) const {
+void MPEG4Writer::Track::writeMdiaBox(uint64_t now, uint64_t duration, bool use32BitOffset) const {
     out()->beginBox("mdia");
-    writeMdhdBox(now);
+    writeMdhdBox(now, duration);
     writeHdlrBox();
     writeMinfBox(use32BitOffset);
     out()->endBox();
@@ -280,8 +291,7 @@ void MPEG4Writer::Track::writeMp4vEsdsBox() const {
     out()->endBox();  // esds
 }
 
-void MPEG4Writer::Track::writeTkhdBox(uint64_t now) const {
-    uint64_t duration = MPEG4Writer::scaledDuration(getDurationUs(), mOwner->mTimeScale);
+void MPEG4Writer::Track::writeTkhdBox(uint64_t now, uint64_t duration) const {
     bool version1 = BoxWriter::needsVersion1(now, duration);
     out()->beginBox("tkhd");
     out()->writeVersionAndTimes(version1, 0x07, now);  // enabled, in movie, in preview
@@ -342,8 +352,7 @@ void MPEG4Writer::Track::writeHdlrBox() const {
     out()->endBox();
 }
 
-void MPEG4Writer::Track::writeMdhdBox(uint64_t now) const {
-    uint64_t duration = MPEG4Writer::scaledDuration(getDurationUs(), mTimeScale);
+void MPEG4Writer::Track::writeMdhdBox(uint64_t now, uint64_t duration) const {
     bool version1 = BoxWriter::needsVersion1(now, duration);
     out()->beginBox("mdhd");
     out()->writeVersionAndTimes(version1, 0, now);

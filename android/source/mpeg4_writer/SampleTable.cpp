@@ -28,6 +28,7 @@ SampleTable::SampleTable(bool hasCompositionOffsets)
       mChunkOffsets64(kBlockEntries, 1),
       mChunkOffsetCount(0),
       mSameSizeSamples(true),
+      mDurationTicks(0),
       mPreviousSize(0),
       mTimeRunSamples(1),
       mLastDeltaTicks(0),
@@ -44,6 +45,7 @@ void SampleTable::addSttsEntry(uint32_t sampleCount, uint32_t delta) {
     }
     mTimeRuns.add(htonl(sampleCount));
     mTimeRuns.add(htonl(delta));
+    mDurationTicks += (uint64_t)sampleCount * delta;
 }
 
 void SampleTable::addCttsEntry(uint32_t sampleCount, int64_t offsetTicks) {

@@ -42,6 +42,9 @@ public:
     uint32_t syncSampleCount() const { return mSyncSamples.count(); }
     uint32_t chunkOffsetCount() const { return mChunkOffsetCount.load(); }
     bool sameSizeSamples() const { return mSameSizeSamples; }
+    // What the stts entries add up to (without the start offset written into
+    // the first); complete once the samples are finished.
+    uint64_t durationTicks() const { return mDurationTicks; }
     // Bytes the tables will take in the moov (without box headers).
     int64_t estimatedBoxBytes() const;
 
@@ -73,6 +76,7 @@ private:
     std::atomic<uint32_t> mChunkOffsetCount;
 
     bool mSameSizeSamples;
+    uint64_t mDurationTicks;
     uint32_t mPreviousSize;
     // The open stts run.
     uint32_t mTimeRunSamples;
