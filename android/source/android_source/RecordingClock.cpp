@@ -1,5 +1,7 @@
 #include "android_source/RecordingClock.h"
 
+#include <algorithm>
+
 #include <utils/Timers.h>
 
 namespace qor {
@@ -13,15 +15,16 @@ void RecordingClock::reset(int64_t audioBytesPerSecond) {
 }
 
 bool RecordingClock::stamp(bool video, int64_t wallUs, int32_t size, int64_t* recordingUs) {
-    if (paused() || wallUs < mResumedAtUs) return false;
+    if (paused()) return false;
     if (mGoOnAtUs >= 0) {
-        // A push of the other stream stamped before this one and admitted
-        // after it would go back in time: it is refused like a paused one.
+        // The time line goes on from this push's own clock, even one that
+        // stepped back during the pause.
         mPausedTotalUs = wallUs - mGoOnAtUs;
-        mResumedAtUs = wallUs;
         mGoOnAtUs = -1;
     }
-    *recordingUs = wallUs - mPausedTotalUs;
+    int64_t& lastUs = mLastUs[video ? 1 : 0];
+    *recordingUs = std::max(wallUs - mPausedTotalUs, lastUs);
+    lastUs = *recordingUs;
     if (!video) {
         if (mAudioStartUs < 0) mAudioStartUs = *recordingUs;
         mAudioBytes += size;
@@ -33,16 +36,24 @@ void RecordingClock::pause(int64_t nowUs) {
     if (!paused()) mPausedAtUs = nowUs;
 }
 
-void RecordingClock::resume(int64_t nowUs) {
+// The first push after a resume sets where the time line goes on; a
+// second pause before it changes nothing.
+void RecordingClock::resume(int64_t /*nowUs*/) {
     if (!paused()) return;
-    int64_t goOnAtUs = mPausedAtUs - mPausedTotalUs;
+    if (mGoOnAtUs < 0) mGoOnAtUs = goOnTimeUs();
+    // No push of either stream goes before what was accepted.
+    for (int64_t& lastUs : mLastUs) lastUs = std::max(lastUs, mGoOnAtUs);
+    mPausedAtUs = -1;
+}
+
+// The end of what was accepted before the pause, in recording time.
+int64_t RecordingClock::goOnTimeUs() const {
+    int64_t goOnAtUs = std::max({mPausedAtUs - mPausedTotalUs, mLastUs[0], mLastUs[1]});
     if (mAudioStartUs >= 0 && mAudioBytesPerSecond > 0) {
         const int64_t audioEndUs = mAudioStartUs + mAudioBytes * 1000000 / mAudioBytesPerSecond;
-        if (audioEndUs > goOnAtUs) goOnAtUs = audioEndUs;
+        goOnAtUs = std::max(goOnAtUs, audioEndUs);
     }
-    mGoOnAtUs = goOnAtUs;
-    mResumedAtUs = nowUs;
-    mPausedAtUs = -1;
+    return goOnAtUs;
 }
 
 }  // namespace qor

@@ -20,9 +20,10 @@ public:
     // (0 bytes per second: no sound).
     void reset(int64_t audioBytesPerSecond);
 
-    // Stamps a push made at `wallUs` on the recording's time line. False
-    // while paused, and for a push stamped before the last resume (made
-    // while paused) or before the first push after it.
+    // Stamps a push made at `wallUs` on the recording's time line; false
+    // while paused. A stream's stamps never go back: one earlier than the
+    // stream's last (the wall clock stepped back, or the push was stamped
+    // before the other stream's first push after a resume) gets the last.
     bool stamp(bool video, int64_t wallUs, int32_t size, int64_t* recordingUs);
 
     void pause(int64_t nowUs);
@@ -31,15 +32,18 @@ public:
     // sound pushed before it when that lies later (a block of sound lasts
     // beyond the moment it is pushed, and a game may push its sound ahead).
     // The time between the resume and that push holds nothing and is left
-    // out too.
+    // out too, and so is every pause before it that no push followed.
     void resume(int64_t nowUs);
     bool paused() const { return mPausedAtUs >= 0; }
 
 private:
+    int64_t goOnTimeUs() const;
+
     int64_t mPausedAtUs = -1;    // wall clock; -1 while running
-    int64_t mResumedAtUs = 0;    // wall clock of the last resume
     int64_t mPausedTotalUs = 0;  // wall clock less recording time
-    int64_t mGoOnAtUs = -1;      // recording time of the first push after a resume
+    // Recording time of the first push after a resume; -1 once it came.
+    int64_t mGoOnAtUs = -1;
+    int64_t mLastUs[2] = {0, 0};  // recording time of each stream's last push (audio, video)
     // The sound plays on from its first block without a gap: accepted sound
     // ends its length after that block's time (recording time).
     int64_t mAudioStartUs = -1;
