@@ -6,7 +6,9 @@
 #
 # Usage: scripts/demo.sh [--x86] [--seconds S] [output.mp4] (default out/demo.mp4)
 #   --x86: record with the 32-bit x86 build (build-x86/, the ABI the kit ships
-#          in) in the i386 JVM; set-up then installs and builds it too.
+#          in) in the i386 JVM; set-up then installs and builds it too. Where
+#          the kernel runs no i386 program it runs through qemu-i386, in the
+#          JVM's interpreter, and the recording cannot keep real time.
 # Environment: DEMO_SECONDS, DEVICE_PROFILE (platform/devices/*.prop),
 #              DEMO_SKIP_SETUP=1 to use the existing build as it is.
 set -euo pipefail
@@ -21,12 +23,17 @@ while [ $# -gt 0 ]; do
     --x86) build=build-x86; setup_args=(--x86); shift ;;
     --seconds) seconds=${2:?--seconds needs a value}; shift 2 ;;
     --seconds=*) seconds=${1#--seconds=}; shift ;;
-    -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
     -*) echo "demo: unknown option $1" >&2; exit 2 ;;
     *) out=$1; shift ;;
   esac
 done
 
+if [ "$build" = build-x86 ]; then
+  . scripts/x86_exec.sh
+  x86_exec_prepare || exit 1
+  trap x86_exec_release EXIT
+fi
 if [ "${DEMO_SKIP_SETUP:-0}" != 1 ]; then
   scripts/setup.sh "${setup_args[@]}"
 fi
@@ -39,7 +46,12 @@ fi
 
 mkdir -p "$(dirname "$out")"
 if [ "$build" = build-x86 ]; then
-  echo "demo: recording with the 32-bit x86 libraries (build-x86/lib) in the i386 JVM"
+  echo "demo: recording with the 32-bit x86 libraries (build-x86/lib) in the i386 JVM ($X86_EXEC_MODE)"
+  if [ "$X86_EXEC_MODE" = emulated ]; then
+    # The i386 JVM's compilers crash under qemu-i386.
+    export JAVA_TOOL_OPTIONS="${JAVA_TOOL_OPTIONS:-} -Xint"
+    echo "demo: emulated, the game runs far below real time: expect frames and sound dropped"
+  fi
 fi
 samples/demo/run.sh "$build" --seconds "$seconds" "$out"
 

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian machine is missing, then builds into build/
-# (64-bit host build) and, with --x86, into build-x86/ (the 32-bit x86 build
-# the kit ships in, with Debian's i386 libraries and JVM).
+# Installs what a fresh Debian machine is missing, builds libyuv for each ABI
+# (scripts/build_libyuv.sh), then builds into build/ (64-bit host build) and,
+# with --x86, into build-x86/ (the 32-bit x86 build the kit ships in, with
+# Debian's i386 libraries and JVM; on a machine whose kernel does not execute
+# i386 programs they run through qemu-i386: scripts/x86_exec.sh).
 # Usage: scripts/setup.sh [--x86] [extra cmake arguments]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,8 +17,8 @@ fi
 PACKAGES=(
   build-essential cmake pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  openjdk-17-jdk-headless
-  libyuv-dev libopenh264-dev
+  openjdk-17-jdk-headless dpkg-dev
+  libopenh264-dev
   ffmpeg libavcodec-dev libavutil-dev libswresample-dev
   libomxil-bellagio-dev
   libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri libgles2 libgles1
@@ -26,9 +28,9 @@ PACKAGES=(
 # the jars and lends its JNI headers) and the i386 libraries; the amd64
 # ffmpeg/ffprobe judge its files.
 PACKAGES_X86=(
-  g++-multilib
+  g++-multilib qemu-user
   openjdk-17-jre-headless:i386
-  libyuv-dev:i386 libopenh264-dev:i386
+  libopenh264-dev:i386
   libavcodec-dev:i386 libavutil-dev:i386 libswresample-dev:i386
   libgtest-dev:i386 libgmock-dev:i386 libbenchmark-dev:i386
   libegl-dev:i386 libgles-dev:i386 libegl-mesa0:i386 libgl1-mesa-dri:i386
@@ -61,11 +63,19 @@ fi
 
 export JAVA_HOME=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}
 JOBS=$(nproc)
+scripts/build_libyuv.sh x86_64
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
 cmake --build build -j"$JOBS"
 echo "setup: built into build/ (libraries in build/lib)"
 
 if [ "$x86" = 1 ]; then
+  # The build runs its 32-bit test programs (test discovery).
+  . scripts/x86_exec.sh
+  if [ -z "${X86_EXEC_MODE:-}" ]; then  # not prepared by the caller
+    x86_exec_prepare || exit 1
+    trap x86_exec_release EXIT
+  fi
+  scripts/build_libyuv.sh i386
   cmake -S . -B build-x86 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86.cmake \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
   cmake --build build-x86 -j"$JOBS"

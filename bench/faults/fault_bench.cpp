@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchHost.h"
 #include "icodec/IcodecInterface.h"
 
 namespace {
@@ -70,6 +71,7 @@ void run(const std::string& base, const Case& c) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (qor::benchRunsEmulated()) return 0;
     const bool qcom = argc > 1 && !strcmp(argv[1], "qcom");
     const std::string base = qcom ? QOR_SOURCE_DIR "/tests/faults/profiles/qcom_level23.prop"
                                   : QOR_SOURCE_DIR "/platform/devices/default.prop";

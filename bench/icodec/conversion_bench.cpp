@@ -7,6 +7,8 @@
 #include <vector>
 
 #include <benchmark/benchmark.h>
+
+#include "BenchHost.h"
 #include <libyuv/convert.h>
 #include <libyuv/convert_from.h>
 
@@ -81,4 +83,4 @@ BENCHMARK(BM_FrontEnd)->Apply(sizes);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+QOR_BENCHMARK_MAIN()

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include <benchmark/benchmark.h>
+
+#include "BenchHost.h"
 #include <wels/codec_api.h>
 
 extern "C" {
@@ -236,4 +238,4 @@ BENCHMARK(BM_Aac1024BareLibavcodec)->Unit(benchmark::kMillisecond)->Iterations(4
 
 }  // namespace
 
-BENCHMARK_MAIN();
+QOR_BENCHMARK_MAIN()

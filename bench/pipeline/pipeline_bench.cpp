@@ -10,6 +10,8 @@
 #include <vector>
 
 #include <benchmark/benchmark.h>
+
+#include "BenchHost.h"
 #include <libyuv/convert.h>
 #include <wels/codec_api.h>
 extern "C" {
@@ -199,4 +201,4 @@ BENCHMARK(BM_PushToMuxedSamplePassThrough)->Unit(benchmark::kMicrosecond)->Measu
 BENCHMARK(BM_WholeRecordingRealEncoders)->Unit(benchmark::kMillisecond)->Iterations(2)->MeasureProcessCPUTime()->UseRealTime();
 BENCHMARK(BM_BareEncodersSameWork)->Unit(benchmark::kMillisecond)->Iterations(2)->MeasureProcessCPUTime()->UseRealTime();
 
-BENCHMARK_MAIN();
+QOR_BENCHMARK_MAIN()

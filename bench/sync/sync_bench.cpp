@@ -12,6 +12,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "BenchHost.h"
+
 #include "icodec/IcodecInterface.h"
 #ifdef QOR_BENCH_TIMELINE
 #include "android_source/AudioTimeline.h"
@@ -112,4 +114,4 @@ BENCHMARK(BM_PushAudio)
 
 }  // namespace
 
-BENCHMARK_MAIN();
+QOR_BENCHMARK_MAIN()

@@ -7,6 +7,8 @@
 // QOR_WRITER_BENCH_DIR picks the disk (default /tmp).
 #include <benchmark/benchmark.h>
 
+#include "BenchHost.h"
+
 #include <fcntl.h>
 #include <malloc.h>
 #include <stdio.h>
@@ -413,4 +415,4 @@ BENCHMARK(BM_LongRecordingTables)->UseManualTime()->Iterations(1)->Unit(benchmar
 
 }  // namespace
 
-BENCHMARK_MAIN();
+QOR_BENCHMARK_MAIN()
