@@ -11,6 +11,8 @@
 #include <media/stagefright/foundation/ADebug.h>
 #include <utils/Log.h>
 
+#include "common/PushResult.h"
+
 namespace qor {
 
 using android::MetaData;
@@ -309,7 +311,7 @@ int AndroidCodec::pushBuffer(bool video, void* data, int extra, int size, int64_
         // A failed disk takes nothing more; a slow one sheds video before it
         // is encoded (the game's frame is not an error).
         if (mWriterEvents->diskFailed()) return -1;
-        if (video && mWriterEvents->dropVideoFrame()) return 0;
+        if (video && mWriterEvents->dropVideoFrame()) return kPushDropped;
         int64_t recordingUs = 0;
         sp<EncodeSource> source = admitPush(video, size, timeUs, &recordingUs);
         if (source != nullptr) {

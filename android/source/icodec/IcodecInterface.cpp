@@ -8,6 +8,7 @@
 #include <utils/Log.h>
 #include <utils/Timers.h>
 
+#include "common/PushResult.h"
 #include "icodec/ColorLayout.h"
 #include "icodec/DeviceCheck.h"
 
@@ -181,8 +182,8 @@ int IcodecInterface::pushVideoBuffer(const uint8_t* frame, int64_t capacity, int
                            mFrame.invert ? -mFrame.height : mFrame.height, mFrame.stride,
                            mFrame.sliceHeight);
     const int result = api().pushVideoBuffer(slot, length, mFrame.handOverSize, timeUs);
-    if (result != 0) mFrameSlots.giveBack();  // e.g. paused
-    return result;
+    if (result != 0) mFrameSlots.giveBack();  // paused, refused or dropped: never handed over
+    return result == kPushDropped ? 0 : result;
 }
 
 int IcodecInterface::pushAudioBuffer(const uint8_t* data, int offset, int length) {
