@@ -3,6 +3,7 @@
 
 #include "mpeg4_writer/MPEG4Writer.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 #include <strings.h>
@@ -32,11 +33,13 @@ MPEG4Writer::MPEG4Writer(const char* filename) {
     init();
     mPath = filename;
     int fd = FileByteSink::openFile(filename);
-    if (fd >= 0) {
-        mFile = std::make_unique<FileByteSink>(fd);
-        mBoxWriter.setSink(mFile.get());
-        mInitStatus = OK;
+    if (fd < 0) {
+        ALOGE("Cannot open %s: %s", filename, strerror(errno));  // the reason a start fails
+        return;
     }
+    mFile = std::make_unique<FileByteSink>(fd);
+    mBoxWriter.setSink(mFile.get());
+    mInitStatus = OK;
 }
 
 MPEG4Writer::MPEG4Writer(int fd) {
