@@ -111,18 +111,63 @@ TEST_F(FacadeTest, PauseResumeTwiceAndAudioOnlyVideoPushes) {
     EXPECT_EQ(-1, qor::resume(0));
 }
 
+// Frames the recording cannot read as its own size: refused, one line each
+// naming the size it needs, never read.
 TEST_F(FacadeTest, BadFramesAreRefusedWithoutBeingRead) {
     ASSERT_EQ(0, qor::setVideoParameter(kWidth, kHeight, 30, 1000000, 1, 0));
     ASSERT_EQ(0, qor::start("/tmp/facade.mp4"));
-    std::vector<uint8_t> f = frame(0x1234);
-    EXPECT_EQ(-1, qor::pushVideoBuffer(f.data(), (int64_t)f.size() - 2, (int)f.size(), 0));
-    EXPECT_EQ(-1, qor::pushVideoBuffer(f.data(), f.size(), (int)f.size() - 1, 0));
-    EXPECT_EQ(-1, qor::pushVideoBuffer(nullptr, 0, 0, 0));
-    EXPECT_EQ(3, host::logCount("pushVideoBuffer, invalid frame"));
+    std::vector<uint8_t> big(kFrameBytes * 4, 0x55);  // a 128x64 frame
+    struct Bad {
+        const uint8_t* data;
+        int64_t capacity;
+        int length;
+    } const cases[] = {
+        {big.data(), (int64_t)kFrameBytes - 2, (int)kFrameBytes},  // buffer too small
+        {big.data(), (int64_t)kFrameBytes, (int)kFrameBytes - 1},  // short frame
+        {big.data(), (int64_t)big.size(), (int)big.size()},        // a larger picture
+        {big.data(), (int64_t)big.size(), (int)kFrameBytes + 2},   // one pixel more
+        {nullptr, 0, 0},
+    };
+    for (const Bad& c : cases) {
+        EXPECT_EQ(-1, qor::pushVideoBuffer(c.data, c.capacity, c.length, 0)) << c.length;
+    }
+    EXPECT_EQ((int)(sizeof(cases) / sizeof(cases[0])),
+              host::logCount("a frame needs 4096 bytes"));
     EXPECT_EQ(0, qor::stop());
     EXPECT_EQ(1, host::logCount("stop(Receied video/audio 0/0)."));
+    std::vector<uint8_t> f = frame(0x1234);
     EXPECT_EQ(-1, qor::pushVideoBuffer(f.data(), f.size(), (int)f.size(), 0));
     EXPECT_EQ(1, host::logCount("pushVideoBuffer, has no yet started."));
+}
+
+// Odd sizes are refused up front; each recording needs its parameters again
+// (stop clears them), so a sound-only recording can follow one with video.
+TEST_F(FacadeTest, ParametersBelongToOneRecording) {
+    EXPECT_EQ(-1, qor::setVideoParameter(321, 240, 30, 1000000, 1, 0));
+    EXPECT_EQ(-1, qor::setVideoParameter(320, 241, 30, 1000000, 1, 0));
+    EXPECT_EQ(1, host::logCount("video parameters 321x240: width and height must be even."));
+    EXPECT_EQ(1, host::logCount("video parameters 320x241: width and height must be even."));
+
+    ASSERT_EQ(0, qor::setVideoParameter(kWidth, kHeight, 30, 1000000, 1, 0));
+    ASSERT_EQ(0, qor::setAudioParameter(44100, 2, 64000));
+    EXPECT_EQ(0, qor::stop());  // nothing recorded: 0, and the parameters are gone
+    EXPECT_EQ(-1, qor::start("/tmp/facade.mp4"));  // stop cleared the parameters
+    EXPECT_EQ(1, host::logCount("Please call (video_parameters && audio_parameters), before start."));
+
+    ASSERT_EQ(0, qor::setVideoParameter(kWidth, kHeight, 30, 1000000, 1, 0));
+    ASSERT_EQ(0, qor::start("/tmp/facade.mp4"));
+    EXPECT_EQ(0, qor::stop());
+    host::logClear();
+    ASSERT_EQ(0, qor::setAudioParameter(44100, 2, 64000));
+    ASSERT_EQ(0, qor::start("/tmp/facade.mp4"));
+    std::vector<uint8_t> f = frame(0x4321);
+    EXPECT_EQ(0, qor::pushVideoBuffer(f.data(), f.size(), (int)f.size(), 0));  // skipped first
+    EXPECT_EQ(-1, qor::pushVideoBuffer(f.data(), f.size(), (int)f.size(), 0));
+    std::vector<uint8_t> pcm(20000, 7);
+    EXPECT_EQ(0, qor::pushAudioBuffer(pcm.data(), 0, (int)pcm.size()));
+    EXPECT_EQ(0, qor::stop());
+    EXPECT_EQ(0u, reads("video/avc").size());
+    EXPECT_GE(reads("audio/mp4a-latm").size(), 3u);
 }
 
 // A slow encoder holds each frame for a while; the frames pushed meanwhile

@@ -304,6 +304,7 @@ TEST(WriterApi, RefusalsAndRepeatedStops) {
     host::logClear();
     sp<qor::MPEG4Writer> bad = new qor::MPEG4Writer("/nonexistent/dir/x.mp4");
     EXPECT_EQ(-19, bad->initCheck());
+    EXPECT_EQ(1, host::logCount("Cannot open /nonexistent/dir/x.mp4: No such file or directory"));
     EXPECT_EQ((status_t)0x80000000, bad->start(nullptr));
     EXPECT_EQ(0, bad->pause());
     EXPECT_EQ(0, bad->stop());

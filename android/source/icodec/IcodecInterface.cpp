@@ -57,7 +57,10 @@ int IcodecInterface::isAvailable() {
 int IcodecInterface::setVideoParameter(int width, int height, int frameRate, int bitRate,
                                        int iFrameInterval, int invert) {
     Mutex::Autolock guard(mLock);
-    if (mStarted || width <= 0 || height <= 0 || bitRate <= 0 || frameRate <= 0 ||
+    // Chroma is sampled over 2x2 pixels: an odd size has no exact frame.
+    const bool odd = (width & 1) != 0 || (height & 1) != 0;
+    if (odd) ALOGE("video parameters %dx%d: width and height must be even.", width, height);
+    if (mStarted || odd || width <= 0 || height <= 0 || bitRate <= 0 || frameRate <= 0 ||
         iFrameInterval <= 0) {
         ALOGE(
             "video parameters width %d height %d frameRate %d bitRate %d isinvert ? %s "
@@ -166,7 +169,8 @@ int IcodecInterface::pushVideoBuffer(const uint8_t* frame, int64_t capacity, int
         return -1;
     }
     const int64_t needed = (int64_t)mFrame.width * mFrame.height * 2;
-    if (frame == nullptr || capacity < needed || length < needed) {
+    // A frame of another size would be read as this one (striped picture).
+    if (frame == nullptr || length != needed || capacity < needed) {
         ALOGE(
             "pushVideoBuffer, invalid frame (address %p capacity %lld length %d, a frame "
             "needs %lld bytes).",
@@ -239,6 +243,9 @@ int IcodecInterface::stop() {
 
 int IcodecInterface::stop_l() {
     ALOGI("stop(Receied video/audio %u/%u).", mVideoCount.load(), mAudioCount.load());
+    // Every recording is set up anew: a sound-only one may follow one with video.
+    mVideo = VideoParameters();
+    mAudio = AudioParameters();
     if (!mStarted) return 0;
     mStarted = false;
     const int64_t elapsedMs = (wallClockUs() - mStartTimeUs) / 1000;
