@@ -74,10 +74,12 @@ shape_check() {  # name, check_shape.sh option
 # Under emulation the i386 JVM is slow and fragile (its compilers crash under
 # qemu-i386) and nothing keeps real time: the whole GoogleTest set, the export
 # and dependency checks, and a few short JVM recordings checked by ffprobe, in
-# the JVM's interpreter, one at a time. A test that fails there is run once
-# more (a busy emulator can starve an encoder past the stall limit).
+# the JVM's interpreter, one at a time, and GStreamer's judgement of one of
+# them (judge.* tests carry their producers' jvm label). A test that fails
+# there is run once more (a busy emulator can starve an encoder past the
+# stall limit).
 # Natively, every test.
-X86_EMULATED_JVM_TESTS='^(jni\.recording|e2e\.level18|e2e\.audio_only|disk\.killed_in_stop)$'
+X86_EMULATED_JVM_TESTS='^(jni\.recording|e2e\.level18|judge\.level18|e2e\.audio_only|disk\.killed_in_stop)$'
 X86_EMULATED_RETRY=(--repeat until-pass:2)
 x86_tests() {
   if [ "$X86_EXEC_MODE" = native ]; then
