@@ -6,15 +6,15 @@
 
 #include "mpeg4_writer/Mp4Recovery.h"
 
+// Recovery itself logs why a file is refused.
 extern "C" int lumokast_recover(const char* path) {
     if (path == nullptr) {
         ALOGE("recover, no file path.");
         return -1;
     }
     const qor::RecoveryResult result = qor::recoverRecording(path);
+    if (result == qor::RecoveryResult::kFailed) return -1;
     ALOGI("recover %s: %s", path,
-          result == qor::RecoveryResult::kRecovered     ? "mended"
-          : result == qor::RecoveryResult::kNothingToDo ? "nothing to mend"
-                                                        : "not recoverable");
-    return result == qor::RecoveryResult::kFailed ? -1 : 0;
+          result == qor::RecoveryResult::kRecovered ? "mended" : "complete already");
+    return 0;
 }

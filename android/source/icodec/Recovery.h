@@ -3,8 +3,9 @@
 #define QOR_ICODEC_RECOVERY_H_
 
 extern "C" {
-// 0: the file was mended, or there was nothing to mend (a complete file is
-// left as it is); -1: nothing playable can be made of it.
+// 0: the file at `path` plays (it was mended, or was complete already and
+// is left as it was); -1: it does not (no file, not a recording of ours,
+// nothing playable in it), and nothing was changed.
 __attribute__((visibility("default"))) int lumokast_recover(const char* path);
 }
 

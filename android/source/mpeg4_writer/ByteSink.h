@@ -29,6 +29,8 @@ public:
     virtual android::status_t status() const = 0;
     // No more writes; a file is closed.
     virtual void close() {}
+    // The file written (-1 when there is none to reach directly).
+    virtual int fd() const { return -1; }
 };
 
 // The output file. Offsets past 2 GiB work on 32-bit builds too.
@@ -46,6 +48,7 @@ public:
     int64_t position() const override { return mPosition; }
     android::status_t status() const override { return mStatus.load(); }
     void close() override;
+    int fd() const override { return mFd; }
 
 private:
     void noteError(const char* what, int err);

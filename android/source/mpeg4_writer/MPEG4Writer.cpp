@@ -32,9 +32,13 @@ const int64_t kMaxMoovBoxSize = 405000;
 MPEG4Writer::MPEG4Writer(const char* filename) {
     init();
     mPath = filename;
+    // The journal's lock comes first: a file that another recording or a
+    // recovery holds is not truncated under it.
+    if (!takeJournal()) return;
     int fd = FileByteSink::openFile(filename);
     if (fd < 0) {
         ALOGE("Cannot open %s: %s", filename, strerror(errno));  // the reason a start fails
+        mJournal.remove();
         return;
     }
     mFile = std::make_unique<FileByteSink>(fd);
@@ -63,7 +67,25 @@ MPEG4Writer::MPEG4Writer(std::unique_ptr<IByteSink> sink) {
 
 MPEG4Writer::MPEG4Writer(std::unique_ptr<IByteSink> sink, const char* path)
     : MPEG4Writer(std::move(sink)) {
-    if (path != nullptr) mPath = path;
+    if (path == nullptr) return;
+    mPath = path;
+    if (!takeJournal()) mInitStatus = android::NO_INIT;
+}
+
+bool MPEG4Writer::takeJournal() {
+    switch (mJournal.open(mPath.c_str())) {
+        case RecoveryJournal::OpenResult::kBusy:
+            ALOGE("%s is being recorded or recovered by someone else", mPath.c_str());
+            return false;
+        case RecoveryJournal::OpenResult::kNone:
+            // Without a file the journal lives in memory: a full disk still
+            // ends with a moov.
+            mJournal.openInMemory();
+            return true;
+        case RecoveryJournal::OpenResult::kOpened:
+            break;
+    }
+    return true;
 }
 
 void MPEG4Writer::init() {
@@ -379,15 +401,11 @@ status_t MPEG4Writer::reset() {
     // A failed disk is the cause of whatever the tracks report after it: the
     // file is mended from the journal with what reached the disk.
     status_t ioErr = ioStatus();
-    if (ioErr != OK) {
-        release();
-        return finishFromJournal(ioErr);
-    }
+    if (ioErr != OK) return finishFromJournal(ioErr);
     // A track that failed keeps what it wrote before the failure: the file
     // is finished with the playable tracks, and the failure is returned.
     if (playableTrackCount() == 0) {
         ALOGE("No moov written: no samples");
-        release();
         return finishFromJournal(err != OK ? err : android::ERROR_MALFORMED);
     }
 
@@ -397,9 +415,9 @@ status_t MPEG4Writer::reset() {
     placeMoov(moov.bytes());
 
     ioErr = ioStatus();
-    release();
     // A complete file needs no journal; an incomplete one is mended from it.
     if (ioErr != OK) return finishFromJournal(ioErr);
+    release();
     mJournal.remove();
     if (err == OK && playableTrackCount() < mTracks.size()) err = android::ERROR_MALFORMED;
     return err;

@@ -175,6 +175,9 @@ private:
     std::atomic<bool> mDiskFailed{false};
 
     void init();
+    // Creates and locks the file's journal (in memory when no file can
+    // hold it); false when another recording or a recovery holds it.
+    bool takeJournal();
     status_t startTracks(android::MetaData* param);
     void readStartParams(android::MetaData* param);
     void beginFile(android::MetaData* param);
@@ -216,9 +219,11 @@ private:
     // Journal and disk failure (see MPEG4WriterJournal.cpp).
     void openJournal();
     bool prepareJournal(size_t samples);
-    void journalChunk(Track* track, int64_t offset, const std::vector<journal::SampleInfo>& info);
+    void journalChunk(Track* track, int64_t offset, uint32_t crc,
+                      const std::vector<journal::SampleInfo>& info);
     void noteDiskFailure();
     bool diskFailed() const { return mDiskFailed.load(); }
+    // Mends the file from the journal after a disk failure, then closes it.
     status_t finishFromJournal(status_t err);
 
     // Called by the track threads.

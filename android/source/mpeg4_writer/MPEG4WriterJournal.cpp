@@ -1,6 +1,9 @@
 // The writer's recovery journal and what it does when the disk fails.
 #define LOG_TAG "MPEG4Writer"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <media/IMediaRecorderClient.h>
 #include <media/stagefright/MediaErrors.h>
 #include <utils/Log.h>
@@ -17,10 +20,14 @@ int64_t MPEG4Writer::Chunk::bytes() const {
     return total;
 }
 
-// Once the file's head is out, its layout goes first into the journal.
+// Once the file's head is out, its layout goes first into the journal
+// (the file taken at construction, or memory).
 void MPEG4Writer::openJournal() {
-    if (mPath.empty() || mFile->status() != android::OK) return;
-    if (!mJournal.open(mPath.c_str())) return;
+    if (mFile->status() != android::OK) {
+        mJournal.remove();  // nothing reached the file to recover
+        return;
+    }
+    if (!mJournal.isOpen()) mJournal.openInMemory();
     journal::FileInfo info;
     info.use32BitOffset = m32BitFileOffset;
     info.mdatStart = mMdatStart;
@@ -39,7 +46,7 @@ bool MPEG4Writer::prepareJournal(size_t samples) {
     return false;
 }
 
-void MPEG4Writer::journalChunk(Track* track, int64_t offset,
+void MPEG4Writer::journalChunk(Track* track, int64_t offset, uint32_t crc,
                                const std::vector<journal::SampleInfo>& info) {
     if (!mJournal.isOpen() || info.empty()) return;
     if (!track->isJournaled()) {
@@ -49,7 +56,7 @@ void MPEG4Writer::journalChunk(Track* track, int64_t offset,
         mJournal.writeTrack(trackInfo);
         track->setJournaled();
     }
-    mJournal.writeChunk((uint32_t)track->getTrackId(), offset, info.data(), info.size());
+    mJournal.writeChunk((uint32_t)track->getTrackId(), offset, crc, info.data(), info.size());
 }
 
 void MPEG4Writer::noteDiskFailure() {
@@ -58,17 +65,32 @@ void MPEG4Writer::noteDiskFailure() {
     notify(android::MEDIA_RECORDER_EVENT_ERROR, kErrorWriterDisk, android::ERROR_IO);
 }
 
-// After a disk failure the file gets a moov for what reached it whole, from
-// the journal; the error stays the recording's result. After another
-// failure the journal stays, so that the file can be recovered later.
+// After a disk failure the file gets a moov for what reached it whole,
+// from the journal (its file, or memory); the error stays the recording's
+// result. After another failure a journal file stays, so that the file can
+// be recovered later.
 status_t MPEG4Writer::finishFromJournal(status_t err) {
-    if (!mJournal.isOpen()) return err;
-    mJournal.close();
-    if (!mDiskFailed.load() && (!mFile || mFile->status() == android::OK)) return err;
-    RecoveryResult result = recoverRecording(mPath.c_str());
-    ALOGI("The failed recording %s", result == RecoveryResult::kRecovered
-                                         ? "was finished with what reached the disk"
-                                         : "could not be finished");
+    const bool diskFailed = mDiskFailed.load() || (mFile && mFile->status() != android::OK);
+    RecoveryResult result = RecoveryResult::kFailed;
+    if (diskFailed && mJournal.isOpen()) {
+        // A sink without a descriptor of its own writes the file at mPath.
+        int fd = mFile ? mFile->fd() : -1;
+        int own = -1;
+        if (fd < 0 && !mPath.empty()) {
+            fd = own = ::open(mPath.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_LARGEFILE);
+        }
+        if (fd >= 0) result = finishRecording(fd, mJournal);
+        if (own >= 0) ::close(own);
+        ALOGI("The failed recording %s", result == RecoveryResult::kRecovered
+                                             ? "was finished with what reached the disk"
+                                             : "could not be finished");
+    }
+    release();
+    if (result == RecoveryResult::kRecovered || mJournal.inMemory()) {
+        mJournal.remove();
+    } else {
+        mJournal.close();
+    }
     return err;
 }
 

@@ -115,8 +115,12 @@ void MPEG4Writer::writeChunkToFile(Chunk* chunk) {
     std::vector<struct iovec> iov;
     iov.reserve(chunk->mSamples.size());
     int64_t chunkOffset = fileOffset();
+    // The chunk's CRC ties the journal to the bytes that reached the file.
+    uint32_t crc = 0;
     for (const MediaBufferRef& sample : chunk->mSamples) {
-        iov.push_back({(uint8_t*)sample->data() + sample->range_offset(), sample->range_length()});
+        uint8_t* data = (uint8_t*)sample->data() + sample->range_offset();
+        iov.push_back({data, sample->range_length()});
+        crc = journal::crc32(data, sample->range_length(), crc);
     }
     mFile->writev(iov.data(), iov.size());
     track->addChunkOffset(chunkOffset);
@@ -125,7 +129,7 @@ void MPEG4Writer::writeChunkToFile(Chunk* chunk) {
         noteDiskFailure();
         return;
     }
-    journalChunk(track, chunkOffset, chunk->mInfo);
+    journalChunk(track, chunkOffset, crc, chunk->mInfo);
 }
 
 bool MPEG4Writer::findChunkToWrite(Chunk* chunk) {

@@ -121,6 +121,7 @@ private:
     std::vector<journal::SampleInfo> mJournalBatch;
     int64_t mJournalBatchOffset = 0;
     int64_t mJournalBatchStartUs = 0;
+    uint32_t mJournalBatchCrc = 0;  // of the batch's bytes in the file
     bool mJournaled = false;
 
     std::vector<uint8_t> mCodecSpecificData;

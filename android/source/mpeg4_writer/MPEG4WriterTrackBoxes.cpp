@@ -29,6 +29,7 @@ bool MPEG4Writer::Track::journalInfo(journal::TrackInfo* info) const {
         mMeta->findInt32(android::kKeyHeight, &info->height);
     }
     info->startTimeUs = mStartTimestampUs;
+    info->primingTicks = primingTicks();
     MemoryByteSink entry;
     IByteSink* file = out()->sink();
     out()->setSink(&entry);
@@ -68,25 +69,8 @@ uint64_t MPEG4Writer::Track::primingTicks() const {
     return (uint64_t)delay * (uint64_t)mTimeScale / (uint64_t)rate;
 }
 
-void MPEG4Writer::Track::writeEdtsBox(const TrackDurations& d) const {
-    if (!d.hasEdit) return;
-    const bool version1 = d.editTicks > 0xFFFFFFFFull || d.editMediaTime > 0x7FFFFFFFull;
-    out()->beginBox("edts");
-    out()->beginBox("elst");
-    out()->writeInt32(version1 ? 0x01000000 : 0);  // version, flags
-    out()->writeInt32(1);                          // entry count
-    if (version1) {
-        out()->writeInt64((int64_t)d.editTicks);
-        out()->writeInt64((int64_t)d.editMediaTime);
-    } else {
-        out()->writeInt32((int32_t)d.editTicks);
-        out()->writeInt32((int32_t)d.editMediaTime);
-    }
-    out()->writeInt16(1);  // media rate 1.0
-    out()->writeInt16(0);
-    out()->endBox();  // elst
-    out()->endBox();  // edts
-}
+// The same edit a moov mended from the journal gets.
+void MPEG4Writer::Track::writeEdtsBox(const TrackDurations& d) const { writeEditList(out(), d); }
 
 void MPEG4Writer::Track::writeMdiaBox(uint64_t now, uint64_t duration, bool use32BitOffset) const {
     out()->beginBox("mdia");

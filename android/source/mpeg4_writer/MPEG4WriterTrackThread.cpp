@@ -336,6 +336,11 @@ void MPEG4Writer::Track::writeOwnSample(Sample* sample) {
     }
     int64_t offset = mOwner->addSample_l(sample->copy.get());
     if (mTable.chunkOffsetCount() == 0) addChunkOffset(offset);
+    // The batch's CRC ties the journal to the bytes that reached the file.
+    const MediaBufferRef& copy = sample->copy;
+    const uint32_t crc =
+        journal::crc32((const uint8_t*)copy->data() + copy->range_offset(), copy->range_length(),
+                       mJournalBatch.empty() ? 0 : mJournalBatchCrc);
     sample->copy.reset();
     if (mOwner->mFile->status() != OK) {
         mOwner->noteDiskFailure();
@@ -347,11 +352,12 @@ void MPEG4Writer::Track::writeOwnSample(Sample* sample) {
         mJournalBatchStartUs = sample->timestampUs;
     }
     mJournalBatch.push_back(info);
+    mJournalBatchCrc = crc;
     if (sample->timestampUs - mJournalBatchStartUs >= kJournalIntervalUs) flushJournalBatch();
 }
 
 void MPEG4Writer::Track::flushJournalBatch() {
-    mOwner->journalChunk(this, mJournalBatchOffset, mJournalBatch);
+    mOwner->journalChunk(this, mJournalBatchOffset, mJournalBatchCrc, mJournalBatch);
     mJournalBatch.clear();
 }
 

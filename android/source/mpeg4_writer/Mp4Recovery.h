@@ -1,8 +1,12 @@
 /*
- * Mends a recording that was cut short: from its recovery journal, the
- * chunks that reached the file get their moov (into the reservation at the
- * file's head when it fits, else after the last whole chunk, giving up as
- * little of the mdat's tail as the moov needs), and the journal goes.
+ * Mends a recording that was cut short, and nothing else. Before a byte is
+ * written, the journal must prove it belongs to the file: the file's layout
+ * (ftyp, the reservation, mdat) is where the journal says, and each chunk's
+ * bytes have the CRC the journal recorded (the first that does not ends the
+ * recording: a torn last chunk). The moov then goes into the reservation at
+ * the file's head when it fits, else after the last whole chunk; it is
+ * written and synced before anything is cut off. A file that is complete
+ * by ISO BMFF's rules, whoever wrote it, is never changed.
  */
 #ifndef QOR_MP4_RECOVERY_H_
 #define QOR_MP4_RECOVERY_H_
@@ -22,6 +26,7 @@ struct JournalContents {
         uint32_t trackId = 0;
         int64_t offset = 0;
         int64_t bytes = 0;
+        uint32_t crc = 0;
         std::vector<journal::SampleInfo> samples;
     };
     bool hasFile = false;
@@ -35,12 +40,19 @@ struct JournalContents {
 bool parseJournal(const uint8_t* data, size_t size, JournalContents* out);
 
 enum class RecoveryResult {
-    kRecovered,    // the file was mended, the journal removed
-    kNothingToDo,  // no journal, or the file was already complete
-    kFailed,       // no playable file can be made; both files stay
+    kRecovered,  // the file was mended, the journal removed
+    kComplete,   // the file was complete already and is left as it was
+    kFailed,     // the file does not play; nothing was changed (logged why)
 };
 
+// Mends the recording at `path` from `<path>.journal`. The file plays
+// afterwards unless the result is kFailed.
 RecoveryResult recoverRecording(const char* path);
+
+// The writer's own cut recording (its disk failed): mends `mediaFd` from
+// the journal it kept, giving up the recording's tail where the disk has
+// no room for the moov. The journal is neither closed nor removed.
+RecoveryResult finishRecording(int mediaFd, const RecoveryJournal& journal);
 
 }  // namespace qor
 

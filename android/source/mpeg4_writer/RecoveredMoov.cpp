@@ -1,61 +1,66 @@
 // The moov of a mended recording, built from its journal: the same sample
-// tables the writer keeps, replayed chunk by chunk.
+// tables the writer keeps, replayed chunk by chunk, and the same header
+// durations and edit list as a clean stop's.
 #define LOG_TAG "MP4Recovery"
 
-#include <memory>
+#include "mpeg4_writer/RecoveredMoov.h"
 
 #include "mpeg4_writer/BoxWriter.h"
-#include "mpeg4_writer/RecoveredMoov.h"
-#include "mpeg4_writer/SampleTable.h"
+#include "mpeg4_writer/TrackDurations.h"
 
 namespace qor {
 
 namespace {
 
-uint64_t scaledDuration(int64_t durationUs, int32_t timeScale) {
-    if (durationUs <= 0) return 0;
-    return ((uint64_t)durationUs * (uint64_t)timeScale + 500000u) / 1000000u;
-}
-
 // Tracks start together within this, or the journal is wrong.
 const int64_t kMaxStartOffsetUs = 3600LL * 1000000LL;
 
-struct RecoveredTrack {
-    const journal::TrackInfo* info = nullptr;
-    std::unique_ptr<SampleTable> table;
-    uint64_t durationTicks = 0;
-    uint32_t lastDelta = 0;
-    // Bounded, so that no later arithmetic overflows on a damaged journal.
-    int64_t durationUs() const {
-        const uint64_t scale = (uint64_t)info->timeScale;
-        const uint64_t seconds = durationTicks / scale;
-        if (seconds > (1ull << 32)) return 1LL << 52;
-        return (int64_t)(seconds * 1000000u + (durationTicks % scale) * 1000000u / scale);
+// Counts what is written: the moov's size without the moov.
+class CountingSink : public IByteSink {
+public:
+    void write(const void*, size_t size) override {
+        mPosition += (int64_t)size;
+        if (mPosition > mEnd) mEnd = mPosition;
     }
+    void seek(int64_t offset) override { mPosition = offset; }
+    int64_t position() const override { return mPosition; }
+    android::status_t status() const override { return android::OK; }
+    int64_t end() const { return mEnd; }
+
+private:
+    int64_t mPosition = 0;
+    int64_t mEnd = 0;
 };
 
-void replayChunks(const JournalContents& j, size_t chunkCount, RecoveredTrack* t) {
-    uint32_t samples = 0;
-    for (size_t i = 0; i < chunkCount; ++i) {
-        const JournalContents::Chunk& c = j.chunks[i];
-        if (c.trackId != t->info->trackId) continue;
-        for (const journal::SampleInfo& s : c.samples) {
-            t->table->addSample(s.size, s.deltaTicks, s.compositionOffsetTicks, s.isSync);
-            t->durationTicks += s.deltaTicks;
-            t->lastDelta = s.deltaTicks;
-            ++samples;
-        }
-        t->table->addChunk((uint32_t)c.samples.size());
-        t->table->addChunkOffset(c.offset, j.file.use32BitOffset);
-    }
-    if (samples == 0) return;
-    t->table->finishSamples();
-    // The last sample lasts as long as the one before it.
-    if (samples > 1) t->durationTicks += t->lastDelta;
+struct TrackView {
+    const journal::TrackInfo* info;
+    const SampleTable* table;
+    uint32_t startOffsetTicks;
+    TrackDurations durations;
+};
+
+// As the writer computes it: the track's start after the movie's, rounded.
+uint32_t startOffsetTicks(const journal::TrackInfo& info, int64_t movieStartUs) {
+    int64_t offsetUs = info.startTimeUs - movieStartUs;
+    if (offsetUs > kMaxStartOffsetUs) offsetUs = 0;
+    return (uint32_t)((offsetUs * info.timeScale + 500000LL) / 1000000LL);
 }
 
-void writeTkhd(BoxWriter* out, const RecoveredTrack& t, int32_t movieScale, uint64_t now) {
-    const uint64_t duration = scaledDuration(t.durationUs(), movieScale);
+TrackView viewOf(const journal::TrackInfo& info, const SampleTable& table, int64_t movieStartUs,
+                 int32_t movieTimeScale) {
+    TrackView v{&info, &table, startOffsetTicks(info, movieStartUs), TrackDurations()};
+    TrackTiming timing;
+    timing.sampleTicks = table.durationTicks();
+    timing.startOffsetTicks = v.startOffsetTicks;
+    timing.primingTicks = info.primingTicks;
+    timing.mediaTimeScale = info.timeScale;
+    timing.movieTimeScale = movieTimeScale;
+    v.durations = trackDurations(timing);
+    return v;
+}
+
+void writeTkhd(BoxWriter* out, const TrackView& t, uint64_t now) {
+    const uint64_t duration = t.durations.trackTicks;
     const bool version1 = BoxWriter::needsVersion1(now, duration);
     out->beginBox("tkhd");
     out->writeVersionAndTimes(version1, 0x07, now);
@@ -74,8 +79,8 @@ void writeTkhd(BoxWriter* out, const RecoveredTrack& t, int32_t movieScale, uint
     out->endBox();
 }
 
-void writeMdhdAndHdlr(BoxWriter* out, const RecoveredTrack& t, uint64_t now) {
-    const uint64_t duration = scaledDuration(t.durationUs(), t.info->timeScale);
+void writeMdhdAndHdlr(BoxWriter* out, const TrackView& t, uint64_t now) {
+    const uint64_t duration = t.durations.mediaTicks;
     const bool version1 = BoxWriter::needsVersion1(now, duration);
     out->beginBox("mdhd");
     out->writeVersionAndTimes(version1, 0, now);
@@ -115,12 +120,11 @@ void writeMediaHeader(BoxWriter* out, bool isAudio) {
     out->endBox();
 }
 
-void writeStbl(BoxWriter* out, const RecoveredTrack& t, uint32_t startOffsetTicks,
-               bool use32BitOffset) {
+void writeStbl(BoxWriter* out, const TrackView& t, bool use32BitOffset) {
     out->beginBox("stbl");
     out->write(t.info->sampleEntry.data(), t.info->sampleEntry.size());
-    t.table->writeSttsBox(out, startOffsetTicks);
-    t.table->writeCttsBox(out, startOffsetTicks);
+    t.table->writeSttsBox(out, t.startOffsetTicks);
+    t.table->writeCttsBox(out, t.startOffsetTicks);
     if (!t.info->isAudio) t.table->writeStssBox(out);
     t.table->writeStszBox(out);
     t.table->writeStscBox(out);
@@ -128,27 +132,22 @@ void writeStbl(BoxWriter* out, const RecoveredTrack& t, uint32_t startOffsetTick
     out->endBox();
 }
 
-void writeTrak(BoxWriter* out, const RecoveredTrack& t, const JournalContents& j,
-               int64_t movieStartUs, uint64_t now) {
-    int64_t startOffsetUs = t.info->startTimeUs - movieStartUs;
-    if (startOffsetUs > kMaxStartOffsetUs) startOffsetUs = 0;
-    const uint32_t startOffsetTicks =
-        (uint32_t)((startOffsetUs * t.info->timeScale + 500000LL) / 1000000LL);
+void writeTrak(BoxWriter* out, const TrackView& t, bool use32BitOffset, uint64_t now) {
     out->beginBox("trak");
-    writeTkhd(out, t, j.file.movieTimeScale, now);
+    writeTkhd(out, t, now);
+    writeEditList(out, t.durations);
     out->beginBox("mdia");
     writeMdhdAndHdlr(out, t, now);
     out->beginBox("minf");
     writeMediaHeader(out, t.info->isAudio);
-    writeStbl(out, t, startOffsetTicks, j.file.use32BitOffset);
+    writeStbl(out, t, use32BitOffset);
     out->endBox();  // minf
     out->endBox();  // mdia
     out->endBox();  // trak
 }
 
-void writeMvhd(BoxWriter* out, int64_t durationUs, int32_t scale, uint32_t nextTrackId,
+void writeMvhd(BoxWriter* out, uint64_t duration, int32_t scale, uint32_t nextTrackId,
                uint64_t now) {
-    const uint64_t duration = scaledDuration(durationUs, scale);
     const bool version1 = BoxWriter::needsVersion1(now, duration);
     out->beginBox("mvhd");
     out->writeVersionAndTimes(version1, 0, now);
@@ -167,36 +166,62 @@ void writeMvhd(BoxWriter* out, int64_t durationUs, int32_t scale, uint32_t nextT
 
 }  // namespace
 
-// Tracks without a sample, and video without a sync sample, are left out.
-bool buildRecoveredMoov(const JournalContents& j, size_t chunkCount, uint64_t now,
-                        std::vector<uint8_t>* moov) {
-    std::vector<RecoveredTrack> tracks;
-    for (const journal::TrackInfo& info : j.tracks) {
-        RecoveredTrack t;
-        t.info = &info;
-        t.table = std::make_unique<SampleTable>(!info.isAudio);
-        replayChunks(j, chunkCount, &t);
-        if (t.table->sampleCount() == 0) continue;
-        if (!info.isAudio && t.table->syncSampleCount() == 0) continue;
-        tracks.push_back(std::move(t));
+void RecoveredMoov::addChunk(const journal::TrackInfo& info, const ChunkRecord& chunk) {
+    Track* track = nullptr;
+    for (Track& t : mTracks) {
+        if (t.info.trackId == info.trackId) track = &t;
     }
-    if (tracks.empty()) return false;
-    int64_t movieStartUs = tracks[0].info->startTimeUs;
-    int64_t durationUs = 0;
+    if (track == nullptr) {
+        mTracks.push_back(Track{info, std::make_unique<SampleTable>(!info.isAudio)});
+        track = &mTracks.back();
+    }
+    for (uint32_t i = 0; i < chunk.count; ++i) {
+        const journal::SampleInfo s = chunk.sample(i);
+        track->table->addSample(s.size, s.deltaTicks, s.compositionOffsetTicks, s.isSync);
+    }
+    track->table->addChunk(chunk.count);
+    track->table->addChunkOffset(chunk.offset, mFile.use32BitOffset);
+}
+
+// Video without a sync sample cannot be shown: it is left out.
+bool RecoveredMoov::finish() {
+    for (auto it = mTracks.begin(); it != mTracks.end();) {
+        if (!it->info.isAudio && it->table->syncSampleCount() == 0) {
+            it = mTracks.erase(it);
+            continue;
+        }
+        it->table->finishSamples();
+        ++it;
+    }
+    return !mTracks.empty();
+}
+
+int64_t RecoveredMoov::size(uint64_t now) const {
+    CountingSink counter;
+    write(&counter, now);
+    return counter.end();
+}
+
+void RecoveredMoov::write(IByteSink* sink, uint64_t now) const {
+    int64_t movieStartUs = mTracks.empty() ? 0 : mTracks[0].info.startTimeUs;
     uint32_t nextTrackId = 1;
-    for (const RecoveredTrack& t : tracks) {
-        if (t.info->startTimeUs < movieStartUs) movieStartUs = t.info->startTimeUs;
-        if (t.durationUs() > durationUs) durationUs = t.durationUs();
-        if (t.info->trackId >= nextTrackId) nextTrackId = t.info->trackId + 1;
+    for (const Track& t : mTracks) {
+        if (t.info.startTimeUs < movieStartUs) movieStartUs = t.info.startTimeUs;
+        if (t.info.trackId >= nextTrackId) nextTrackId = t.info.trackId + 1;
     }
-    MemoryByteSink sink;
-    BoxWriter out(&sink);
+    std::vector<TrackView> views;
+    uint64_t duration = 0;
+    for (const Track& t : mTracks) {
+        views.push_back(viewOf(t.info, *t.table, movieStartUs, mFile.movieTimeScale));
+        if (views.back().durations.trackTicks > duration) {
+            duration = views.back().durations.trackTicks;
+        }
+    }
+    BoxWriter out(sink);
     out.beginBox("moov");
-    writeMvhd(&out, durationUs, j.file.movieTimeScale, nextTrackId, now);
-    for (const RecoveredTrack& t : tracks) writeTrak(&out, t, j, movieStartUs, now);
+    writeMvhd(&out, duration, mFile.movieTimeScale, nextTrackId, now);
+    for (const TrackView& v : views) writeTrak(&out, v, mFile.use32BitOffset, now);
     out.endBox();
-    *moov = sink.bytes();
-    return true;
 }
 
 }  // namespace qor

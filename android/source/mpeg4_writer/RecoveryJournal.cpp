@@ -7,7 +7,10 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <new>
 
 #include <utils/Log.h>
 
@@ -77,6 +80,13 @@ bool Reader::get64(uint64_t* v) {
 namespace {
 // The journal grows ahead of its records by this much.
 const int64_t kAllocationStep = 16 * 1024;
+
+// Whether `fd` still is what `path` names (it was not replaced meanwhile).
+bool namesSameFile(const std::string& path, int fd) {
+    struct stat64 byName, byFd;
+    return lstat64(path.c_str(), &byName) == 0 && fstat64(fd, &byFd) == 0 &&
+           byName.st_dev == byFd.st_dev && byName.st_ino == byFd.st_ino;
+}
 }  // namespace
 
 RecoveryJournal::~RecoveryJournal() { close(); }
@@ -85,17 +95,70 @@ std::string RecoveryJournal::pathFor(const char* mediaPath) {
     return std::string(mediaPath) + ".journal";
 }
 
-bool RecoveryJournal::open(const char* mediaPath) {
+RecoveryJournal::OpenResult RecoveryJournal::open(const char* mediaPath) {
     close();
     mPath = pathFor(mediaPath);
-    mFd = ::open(mPath.c_str(), O_CREAT | O_TRUNC | O_RDWR | O_CLOEXEC, S_IRUSR | S_IWUSR);
-    if (mFd < 0) {
-        ALOGW("No recovery journal %s: %s", mPath.c_str(), strerror(errno));
+    // Never through a link, and a FIFO does not block the open.
+    int fd = ::open(mPath.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno != ENOENT) {
+        ALOGW("No recovery journal at %s: %s", mPath.c_str(), strerror(errno));
+        mPath.clear();
+        return OpenResult::kNone;
+    }
+    if (fd >= 0) {
+        // Locked by a recording or a recovery: this path is theirs.
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            mPath.clear();
+            return OpenResult::kBusy;
+        }
+        const bool removed = removeStale(fd);
+        ::close(fd);
+        if (!removed) {
+            mPath.clear();
+            return OpenResult::kNone;
+        }
+    }
+    return create();
+}
+
+// Only a regular file that is a journal (or an empty one, cut before its
+// header) is removed; anything else at the name is left alone.
+bool RecoveryJournal::removeStale(int fd) {
+    struct stat64 st;
+    uint8_t magic[4] = {0, 0, 0, 0};
+    const bool regular = fstat64(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const bool ours = regular && (st.st_size == 0 || (readAt(fd, magic, sizeof(magic), 0) &&
+                                                      memcmp(magic, journal::kMagic, 4) == 0));
+    if (!ours) {
+        ALOGW("%s is not a recovery journal: left alone, the recording keeps none", mPath.c_str());
         return false;
     }
+    if (!namesSameFile(mPath, fd) || unlink(mPath.c_str()) != 0) {
+        ALOGW("The stale recovery journal %s cannot be removed", mPath.c_str());
+        return false;
+    }
+    return true;
+}
+
+RecoveryJournal::OpenResult RecoveryJournal::create() {
+    mFd = ::open(mPath.c_str(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC,
+                 S_IRUSR | S_IWUSR);
+    if (mFd < 0) {
+        const int err = errno;
+        ALOGW("No recovery journal %s: %s", mPath.c_str(), strerror(err));
+        mPath.clear();
+        // Made by someone else since the name was free: theirs.
+        return err == EEXIST ? OpenResult::kBusy : OpenResult::kNone;
+    }
     // Held while the recording runs (and released by the kernel when the
-    // process dies): recovery leaves a running recording alone.
-    flock(mFd, LOCK_EX | LOCK_NB);
+    // process dies): recovery and other recordings leave this one alone.
+    if (flock(mFd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(mFd);
+        mFd = -1;
+        mPath.clear();
+        return OpenResult::kBusy;
+    }
     mEnd = 0;
     mAllocated = 0;
     mFailed = false;
@@ -103,17 +166,26 @@ bool RecoveryJournal::open(const char* mediaPath) {
     memcpy(header, journal::kMagic, 4);
     for (int i = 0; i < 4; ++i) header[4 + i] = (uint8_t)(journal::kVersion >> (8 * i));
     if (!reserve(sizeof(header)) || !writeAt(mFd, header, sizeof(header), 0)) {
-        // No journal at all rather than one that stops the recording.
+        // No journal file at all rather than one that stops the recording.
         remove();
-        return false;
+        return OpenResult::kNone;
     }
     mEnd = sizeof(header);
-    return true;
+    return OpenResult::kOpened;
+}
+
+void RecoveryJournal::openInMemory() {
+    close();
+    mInMemory = true;
+    mFailed = false;
+    mMemory.assign(journal::kMagic, journal::kMagic + 4);
+    journal::put32(&mMemory, journal::kVersion);
 }
 
 // Space is taken from the disk ahead of need: a disk that fills up fails
 // here, before the chunk this space is for goes to the file.
 bool RecoveryJournal::reserve(int64_t bytes) {
+    if (mInMemory) return !mFailed;
     if (mFd < 0 || mFailed) return false;
     if (mEnd + bytes <= mAllocated) return true;
     // A step ahead when the disk allows, else just what is needed now.
@@ -137,12 +209,22 @@ bool RecoveryJournal::reserveChunk(size_t samples) {
 }
 
 void RecoveryJournal::append(uint8_t type, const std::vector<uint8_t>& payload) {
+    if (!isOpen() || mFailed) return;
     std::vector<uint8_t> record;
     record.reserve(payload.size() + journal::kRecordOverhead);
     journal::put32(&record, (uint32_t)payload.size());
     record.push_back(type);
     record.insert(record.end(), payload.begin(), payload.end());
     journal::put32(&record, journal::crc32(record.data() + 4, payload.size() + 1));
+    if (mInMemory) {
+        try {
+            mMemory.insert(mMemory.end(), record.begin(), record.end());
+        } catch (const std::bad_alloc&) {
+            ALOGW("No memory for the journal: it ends here");
+            mFailed = true;
+        }
+        return;
+    }
     if (!reserve((int64_t)record.size()) || !writeAt(mFd, record.data(), record.size(), mEnd)) {
         // Later records would follow a gap: the journal ends here.
         mFailed = true;
@@ -169,17 +251,19 @@ void RecoveryJournal::writeTrack(const journal::TrackInfo& info) {
     journal::put32(&p, (uint32_t)info.width);
     journal::put32(&p, (uint32_t)info.height);
     journal::put64(&p, (uint64_t)info.startTimeUs);
+    journal::put64(&p, info.primingTicks);
     journal::put32(&p, (uint32_t)info.sampleEntry.size());
     p.insert(p.end(), info.sampleEntry.begin(), info.sampleEntry.end());
     append(journal::kTrackRecord, p);
 }
 
-void RecoveryJournal::writeChunk(uint32_t trackId, int64_t offset,
+void RecoveryJournal::writeChunk(uint32_t trackId, int64_t offset, uint32_t crc,
                                  const journal::SampleInfo* samples, size_t count) {
     std::vector<uint8_t> p;
     p.reserve(journal::kChunkHeadBytes + count * journal::kSampleBytes);
     journal::put32(&p, trackId);
     journal::put64(&p, (uint64_t)offset);
+    journal::put32(&p, crc);
     journal::put32(&p, (uint32_t)count);
     for (size_t i = 0; i < count; ++i) {
         journal::put32(&p, samples[i].size);
@@ -193,11 +277,15 @@ void RecoveryJournal::writeChunk(uint32_t trackId, int64_t offset,
 void RecoveryJournal::close() {
     if (mFd >= 0) ::close(mFd);
     mFd = -1;
+    mInMemory = false;
+    std::vector<uint8_t>().swap(mMemory);
 }
 
+// The name goes while the lock is still held: nobody can take a journal
+// that is about to disappear.
 void RecoveryJournal::remove() {
+    if (mFd >= 0 && !mPath.empty() && namesSameFile(mPath, mFd)) unlink(mPath.c_str());
     close();
-    if (!mPath.empty()) unlink(mPath.c_str());
     mPath.clear();
 }
 

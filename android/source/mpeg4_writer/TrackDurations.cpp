@@ -27,4 +27,24 @@ TrackDurations trackDurations(const TrackTiming& timing) {
     return d;
 }
 
+void writeEditList(BoxWriter* out, const TrackDurations& d) {
+    if (!d.hasEdit) return;
+    const bool version1 = d.editTicks > 0xFFFFFFFFull || d.editMediaTime > 0x7FFFFFFFull;
+    out->beginBox("edts");
+    out->beginBox("elst");
+    out->writeInt32(version1 ? 0x01000000 : 0);  // version, flags
+    out->writeInt32(1);                          // entry count
+    if (version1) {
+        out->writeInt64((int64_t)d.editTicks);
+        out->writeInt64((int64_t)d.editMediaTime);
+    } else {
+        out->writeInt32((int32_t)d.editTicks);
+        out->writeInt32((int32_t)d.editMediaTime);
+    }
+    out->writeInt16(1);  // media rate 1.0
+    out->writeInt16(0);
+    out->endBox();  // elst
+    out->endBox();  // edts
+}
+
 }  // namespace qor

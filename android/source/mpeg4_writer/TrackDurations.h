@@ -11,6 +11,8 @@
 
 #include <stdint.h>
 
+#include "mpeg4_writer/BoxWriter.h"
+
 namespace qor {
 
 struct TrackTiming {
@@ -33,6 +35,9 @@ TrackDurations trackDurations(const TrackTiming& timing);
 
 // `ticks` of time scale `from` in time scale `to`, rounded to nearest.
 uint64_t rescaleTicks(uint64_t ticks, int32_t from, int32_t to);
+
+// The edts box of a track with an edit (nothing without one).
+void writeEditList(BoxWriter* out, const TrackDurations& durations);
 
 }  // namespace qor
 
