@@ -193,7 +193,7 @@ public final class DiskFaults {
         check(Mp4Muxer.recover(path) == 0, "recover again");
         check(Arrays.equals(mended, Files.readAllBytes(Path.of(path))), "a complete file is left unchanged");
         check(Mp4Muxer.recover(null) == -1, "recover without a path");
-        check(Mp4Muxer.recover(path + ".absent") == 0, "nothing to recover without a journal");
+        check(Mp4Muxer.recover(path + ".absent") == -1, "no file at the path: nothing plays");
     }
 
     // Killed after a pause of 1 s: the recovered file holds what was recorded
