@@ -1,21 +1,24 @@
 #!/usr/bin/env bash
 # Records the demo MP4 the way a game would use the kit: installs what is
 # missing, builds, runs the demo game (samples/demo) for DEMO_SECONDS seconds
-# (default 10) at 1280x720 and 30 fps, prints what ffprobe sees in the file
+# (default 10) at 1280x720 and 30 fps, with the game's pause menu open for
+# DEMO_PAUSE seconds half-way (default 1; the recording is paused meanwhile,
+# so the file lasts the time recorded), prints what ffprobe sees in the file
 # and, with ffmpeg, writes a contact sheet of its frames next to it (.png).
 #
-# Usage: scripts/demo.sh [--x86] [--seconds S] [output.mp4] (default out/demo.mp4)
+# Usage: scripts/demo.sh [--x86] [--seconds S] [--pause P] [output.mp4] (default out/demo.mp4)
 #   --x86: record with the 32-bit x86 build (build-x86/, the ABI the kit ships
 #          in) in the i386 JVM; set-up then installs and builds it too. Where
 #          the kernel runs no i386 program it runs through qemu-i386, in the
 #          JVM's interpreter, and the recording cannot keep real time.
-# Environment: DEMO_SECONDS, DEVICE_PROFILE (platform/devices/*.prop),
+# Environment: DEMO_SECONDS, DEMO_PAUSE, DEVICE_PROFILE (platform/devices/*.prop),
 #              DEMO_SKIP_SETUP=1 to use the existing build as it is.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 out=out/demo.mp4
 seconds=${DEMO_SECONDS:-10}
+pause=${DEMO_PAUSE:-1}
 build=build
 setup_args=()
 while [ $# -gt 0 ]; do
@@ -23,7 +26,9 @@ while [ $# -gt 0 ]; do
     --x86) build=build-x86; setup_args=(--x86); shift ;;
     --seconds) seconds=${2:?--seconds needs a value}; shift 2 ;;
     --seconds=*) seconds=${1#--seconds=}; shift ;;
-    -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
+    --pause) pause=${2:?--pause needs a value}; shift 2 ;;
+    --pause=*) pause=${1#--pause=}; shift ;;
+    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
     -*) echo "demo: unknown option $1" >&2; exit 2 ;;
     *) out=$1; shift ;;
   esac
@@ -53,7 +58,7 @@ if [ "$build" = build-x86 ]; then
     echo "demo: emulated, the game runs far below real time: expect frames and sound dropped"
   fi
 fi
-samples/demo/run.sh "$build" --seconds "$seconds" "$out"
+samples/demo/run.sh "$build" --seconds "$seconds" --pause "$pause" "$out"
 
 # What a player will find in the file.
 if ! command -v ffprobe >/dev/null; then

@@ -3,8 +3,10 @@
 # 1280x720 AVC track holding every frame the muxer accepted, each different
 # from the others and in the order drawn (the progress bar grows), the
 # picture upright (the bar at the bottom), and one AAC track that lasts the
-# recording and is not silent. A loaded machine draws fewer frames, at
-# uneven times: only content and order are judged, never a frame rate.
+# recording and is not silent. Half-way the game's pause menu is open for
+# about a second: its frames are refused and the file leaves it out. A
+# loaded machine draws fewer frames, at uneven times: only content and order
+# are judged, never a frame rate.
 # Usage: demo_short_test.sh BUILD_DIR SOURCE_DIR OUT_DIR
 set -euo pipefail
 build=$1 src=$2 outdir=$3
@@ -14,6 +16,8 @@ rm -f "$out"
 log=$outdir/demo_short.out
 "$src/samples/demo/run.sh" "$build" --seconds 2 "$out" | tee "$log"
 accepted=$(sed -n 's/.* \([0-9][0-9]*\) accepted for the file.*/\1/p' "$log")
+refused_paused=$(sed -n 's/.* \([0-9][0-9]*\) refused while paused.*/\1/p' "$log")
+paused_for=$(sed -n 's/^demo: pause menu closed after \([0-9.]*\) s.*/\1/p' "$log")
 
 failures=0
 check() {  # check "what" condition...
@@ -32,11 +36,17 @@ frames=$(field v:0 nb_read_frames)
 check "every accepted frame recorded ($frames of ${accepted:-?})" test "$frames" = "${accepted:--1}"
 check "enough frames to judge ($frames)" test "$frames" -ge 10
 vdur=$(field v:0 duration)
-check "video lasts at most the recording ($vdur)" between "$vdur" 1.0 2.05
+# After the resume the picture goes on from the end of the sound pushed
+# before the pause, up to one 1/30 s chunk after it.
+check "video lasts at most the recording ($vdur)" between "$vdur" 1.0 2.1
 check "audio is mp4a" test "$(field a:0 codec_tag_string)" = mp4a
 check "audio is 44100 Hz stereo" test "$(field a:0 sample_rate,channels)" = "44100,2"
 adur=$(field a:0 duration)
 check "audio lasts 2 s ($adur)" between "$adur" 1.97 2.05
+check "paused for about a second (${paused_for:-no pause})" between "${paused_for:-0}" 0.9 3
+check "frames drawn while paused refused (${refused_paused:-?})" test "${refused_paused:-0}" -gt 0
+fdur=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$out")
+check "the file leaves the pause out ($fdur s for 2 s recorded)" between "$fdur" 1.97 2.5
 
 # Every decoded frame, as stored (no frame dropped or repeated to even out
 # the times), differs from every other.
