@@ -1,6 +1,8 @@
 // Unity render-event bridge: on the engine's render thread, a render event
 // with the agreed identifier binds the framebuffer that the game's scripts
-// chose and remembers the one that was bound.
+// chose and remembers the one that was bound. Scripts reach it through
+// GetRenderEventFunc (GL.IssuePluginEvent(IntPtr, int), Unity 5.2 and
+// later); engines that still call UnityRenderEvent by name get the same.
 #include <GLES2/gl2.h>
 
 #include <atomic>
@@ -31,3 +33,8 @@ UNITY_EXPORT void setFBOInfo(int fbo) { g_targetFbo.store(fbo); }
 UNITY_EXPORT void setRenderEventID(int eventId) { g_renderEventId.store(eventId); }
 
 UNITY_EXPORT int getScreenFbo() { return g_savedScreenFbo.load(); }
+
+// The render-event callback type of Unity's native plug-in interface.
+typedef void (*UnityRenderingEvent)(int eventId);
+
+UNITY_EXPORT UnityRenderingEvent GetRenderEventFunc() { return &UnityRenderEvent; }

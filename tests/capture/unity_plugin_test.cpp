@@ -11,6 +11,8 @@ void UnityRenderEvent(int eventId);
 void setFBOInfo(int fbo);
 void setRenderEventID(int eventId);
 int getScreenFbo();
+typedef void (*UnityRenderingEvent)(int eventId);
+UnityRenderingEvent GetRenderEventFunc();
 }
 
 using namespace qor::test;
@@ -54,6 +56,17 @@ TEST_F(UnityBridge, AChangedIdentifierReplacesTheDefault) {
     EXPECT_EQ(mScreen, framebufferBinding(2));
     UnityRenderEvent(42);
     EXPECT_EQ(mTarget, framebufferBinding(2));
+}
+
+TEST_F(UnityBridge, TheRenderEventFunctionIsTheEventEntryPoint) {
+    UnityRenderingEvent event = GetRenderEventFunc();
+    ASSERT_NE(nullptr, event);
+    setFBOInfo(mTarget);
+    event(9897);
+    EXPECT_EQ(mScreen, framebufferBinding(2));
+    event(9898);
+    EXPECT_EQ(mTarget, framebufferBinding(2));
+    EXPECT_EQ((int)mScreen, getScreenFbo());
 }
 
 TEST_F(UnityBridge, AnEventBeforeAnyFboBindsTheDefaultFramebuffer) {
