@@ -23,7 +23,7 @@ PACKAGES=(
   libomxil-bellagio-dev
   libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri libgles2 libgles1
   clang clang-format universal-ctags
-  gstreamer1.0-tools gstreamer1.0-libav gstreamer1.0-plugins-good chromium
+  gstreamer1.0-tools gstreamer1.0-libav gstreamer1.0-plugins-good chromium mono-mcs
 )
 # The 32-bit build: multilib compilers, the i386 JVM (the amd64 JDK compiles
 # the jars and lends its JNI headers) and the i386 libraries; the amd64
