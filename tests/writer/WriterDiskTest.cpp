@@ -895,5 +895,112 @@ TEST(WriterJournal, ARecordingTouchesNothingButItsOwnFiles) {
     }
 }
 
+// ---- Memory --------------------------------------------------------------
+
+void putRecord(Bytes* out, uint8_t type, const Bytes& payload) {
+    qor::journal::put32(out, (uint32_t)payload.size());
+    Bytes body(1, type);
+    body.insert(body.end(), payload.begin(), payload.end());
+    out->insert(out->end(), body.begin(), body.end());
+    qor::journal::put32(out, qor::journal::crc32(body.data(), body.size()));
+}
+
+// A sound-only recording of `chunks` chunks of `perChunk` one-byte
+// samples, with its journal: the head and the track of a real one.
+void makeLargeRecording(const std::string& path, uint32_t chunks, uint32_t perChunk) {
+    const CutRecording& c = cutRecording();
+    qor::JournalContents j;
+    ASSERT_TRUE(qor::parseJournal(c.cutJournal.data(), c.cutJournal.size(), &j));
+    const qor::journal::TrackInfo* sound = nullptr;
+    for (const auto& t : j.tracks) {
+        if (t.isAudio) sound = &t;
+    }
+    ASSERT_NE(nullptr, sound);
+    using qor::journal::put32;
+    using qor::journal::put64;
+    Bytes journal(qor::journal::kMagic, qor::journal::kMagic + 4);
+    put32(&journal, qor::journal::kVersion);
+    Bytes p;
+    put32(&p, 1);
+    put64(&p, (uint64_t)j.file.mdatStart);
+    put64(&p, (uint64_t)j.file.freeBoxStart);
+    put64(&p, (uint64_t)j.file.reservedMoovBytes);
+    put32(&p, (uint32_t)j.file.movieTimeScale);
+    putRecord(&journal, qor::journal::kFileRecord, p);
+    p.clear();
+    for (uint32_t v : {1u, 1u, (uint32_t)sound->timeScale, 0u, 0u}) put32(&p, v);
+    put64(&p, (uint64_t)sound->startTimeUs);
+    put64(&p, sound->primingTicks);
+    put32(&p, (uint32_t)sound->sampleEntry.size());
+    p.insert(p.end(), sound->sampleEntry.begin(), sound->sampleEntry.end());
+    putRecord(&journal, qor::journal::kTrackRecord, p);
+
+    Bytes media(c.cutMedia.begin(), c.cutMedia.begin() + j.file.mdatStart + 8);
+    std::mt19937 rng(3);
+    for (uint32_t i = 0; i < chunks; ++i) {
+        p.clear();
+        put32(&p, 1);
+        put64(&p, media.size());
+        Bytes data(perChunk);
+        for (auto& b : data) b = (uint8_t)rng();
+        put32(&p, qor::journal::crc32(data.data(), data.size()));
+        put32(&p, perChunk);
+        for (uint32_t k = 0; k < perChunk; ++k) {
+            for (uint32_t v : {1u, 1024u, 0u}) put32(&p, v);
+            p.push_back(1);
+        }
+        media.insert(media.end(), data.begin(), data.end());
+        putRecord(&journal, qor::journal::kChunkRecord, p);
+    }
+    writeFile(path, media);
+    writeFile(journalOf(path), journal);
+}
+
+// The tool in an address space of `kib` KiB (a 32-bit process runs out
+// of it first): its exit status; -1 when a signal ended it.
+int recoverInRoom(const std::string& path, long kib) {
+    return runCommand("bash -c 'ulimit -v " + std::to_string(kib) + "; exec " QOR_RECOVER_TOOL
+                      " \"$0\"' '" + path + "' >/dev/null")
+        .status;
+}
+
+// A large journal is read a record at a time, with one copy of the tables
+// it builds; where even that does not fit, recovery refuses like for any
+// other reason and the files stay as they were.
+TEST(WriterRecovery, ALargeJournalIsReadInBoundedMemory) {
+    // The tool itself needs less than 12 MiB; not so under a sanitizer or
+    // an emulator, which reserve address space of their own.
+    if (recoverInRoom(tempPath("absent.mp4"), 12 << 10) != 1) {
+        GTEST_SKIP() << "the tool does not run in a small address space here";
+    }
+    struct Case {
+        const char* name;
+        long kib;
+        int exitStatus;
+    };
+    // 60000 chunks of 50 samples: a journal of 39 MiB, 3 million samples,
+    // whose tables take about 24 MiB: the whole journal in memory beside
+    // them would not fit.
+    const Case cases[] = {
+        {"room for one copy of the tables", 64 << 10, 0},
+        {"room for less than the tables", 16 << 10, 1},
+    };
+    const std::string path = tempPath("large_journal.mp4");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        makeLargeRecording(path, 60000, 50);
+        const Bytes media = readFile(path), journal = readFile(journalOf(path));
+        ASSERT_GT(journal.size(), 38u << 20);
+        EXPECT_EQ(c.exitStatus, recoverInRoom(path, c.kib));
+        if (c.exitStatus != 0) {
+            EXPECT_TRUE(readFile(path) == media) << "the file was changed";
+            EXPECT_TRUE(readFile(journalOf(path)) == journal) << "the journal was changed";
+        } else {
+            EXPECT_FALSE(exists(journalOf(path)));
+            EXPECT_EQ("ftyp free mdat moov", parseMp4(path).topOrder());
+        }
+    }
+}
+
 }  // namespace
 }  // namespace wtest

@@ -371,7 +371,7 @@ RecoveryResult mend(int fd, const JournalSource& journal, bool verify, bool give
         Scan scan;
         if (!scanJournal(journal, fd, size, options, &scan, why)) return RecoveryResult::kFailed;
         if (scan.chunkEnds.size() < scan.journalChunks) {
-            ALOGW("%zu of %zu chunks are in the file whole", scan.chunkEnds.size(),
+            ALOGI("%zu of %zu chunks are in the file whole", scan.chunkEnds.size(),
                   scan.journalChunks);
         }
         const int64_t moovSize = scan.moov->size(now);

@@ -74,8 +74,9 @@ void writeTkhd(BoxWriter* out, const TrackView& t, uint64_t now) {
     out->writeInt16(t.info->isAudio ? 0x100 : 0);
     out->writeInt16(0);
     out->writeCompositionMatrix(0);
-    out->writeInt32(t.info->isAudio ? 0 : t.info->width << 16);
-    out->writeInt32(t.info->isAudio ? 0 : t.info->height << 16);
+    // 16.16 fixed point; unsigned, as a journal may say up to 65535.
+    out->writeInt32(t.info->isAudio ? 0 : (int32_t)((uint32_t)t.info->width << 16));
+    out->writeInt32(t.info->isAudio ? 0 : (int32_t)((uint32_t)t.info->height << 16));
     out->endBox();
 }
 
