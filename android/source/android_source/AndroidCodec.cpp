@@ -11,7 +11,8 @@
 #include <media/stagefright/foundation/ADebug.h>
 #include <utils/Log.h>
 
-#include "common/PushResult.h"
+#include "android_source/RecordingFinisher.h"
+#include "common/LibraryResults.h"
 
 namespace qor {
 
@@ -37,7 +38,11 @@ AndroidCodec::AndroidCodec(const RecorderFactories& factories)
     readPlatformFlags();
 
     OMXClient client;
-    CHECK_EQ(client.connect(), (android::status_t)android::OK);
+    if (client.connect() != android::OK) {
+        ALOGE("[%s] the media service cannot be reached: recording is not available.",
+              mModel.string());
+        return;
+    }
     if (!hasEncoder(client, android::MEDIA_MIMETYPE_VIDEO_AVC) ||
         !hasEncoder(client, android::MEDIA_MIMETYPE_AUDIO_AAC)) {
         client.disconnect();
@@ -118,7 +123,7 @@ int AndroidCodec::startNew_l(const char* path) {
         return -1;
     }
     mWriterEvents->reset();
-    mWriter->setListener(mWriterEvents);
+    mWriter->setListener(mWriterEvents->listenerForRecording());
     mFileMeta = new MetaData;
     if (mFileMeta == nullptr) {
         ALOGE("[%s] start fail in create MetaData.", mModel.string());
@@ -220,41 +225,17 @@ int AndroidCodec::stop() {
 }
 
 int AndroidCodec::stop_l() {
-    sp<EncodeSource> videoSource = sourceRef(true);
-    sp<EncodeSource> audioSource = sourceRef(false);
-    if (videoSource != nullptr) videoSource->signalEOS();
-    if (audioSource != nullptr) audioSource->signalEOS();
-    // A stalled encoder will never read the end of its stream: stopping it
-    // ends its track's wait for output.
-    if (videoSource != nullptr && videoSource->stalled() && mVideoEncoder != nullptr) {
-        ALOGE("[%s] stop: the video encoder stalled.", mModel.string());
-        mVideoEncoder->stop();
-    }
-    if (audioSource != nullptr && audioSource->stalled() && mAudioEncoder != nullptr) {
-        ALOGE("[%s] stop: the audio encoder stalled.", mModel.string());
-        mAudioEncoder->stop();
-    }
-
-    // The encoders end their tracks within their own time limits; this one
-    // only keeps a track that never ends from holding stop for ever.
-    const int kPollUs = 20000, kMaxPolls = 150;
-    int polls = 0;
-    while (!mWriter->reachedEOS() && polls < kMaxPolls) {
-        usleep(kPollUs);
-        ++polls;
-    }
-    if (polls == kMaxPolls) {
-        // An encoder that never hands out the end of its stream: stopping
-        // it ends its track's read (a track already ended loses nothing).
-        ALOGE("[%s] stop: a track did not end in time.", mModel.string());
-        if (mVideoEncoder != nullptr) mVideoEncoder->stop();
-        if (mAudioEncoder != nullptr) mAudioEncoder->stop();
-    }
-    android::status_t err = mWriter->stop();
-    if (mWriterEvents->droppedVideoFrames() > 0) {
-        ALOGW("[%s] %u video frames were dropped while the disk was behind.", mModel.string(),
-              mWriterEvents->droppedVideoFrames());
-    }
+    // Pushes are refused from here on; the job owns what the recording used.
+    FinishJob job;
+    job.videoSource = sourceRef(true);
+    job.audioSource = sourceRef(false);
+    setSource(true, nullptr);
+    setSource(false, nullptr);
+    job.videoEncoder = mVideoEncoder;
+    job.audioEncoder = mAudioEncoder;
+    job.writer = mWriter;
+    job.model = mModel;
+    job.droppedVideoFrames = mWriterEvents->droppedVideoFrames();
 
     mFileMeta.clear();
     mWriter.clear();
@@ -263,10 +244,9 @@ int AndroidCodec::stop_l() {
     mTimedAudio.clear();
     mVideoMeta.clear();
     mAudioMeta.clear();
-    setSource(true, nullptr);
-    setSource(false, nullptr);
     mState = STOPPED;
 
+    const android::status_t err = finishRecording(job, kStopLimitUs);
     if (err != android::OK) {
         ALOGE("[%s] stop fail.", mModel.string());
     } else {

@@ -56,6 +56,10 @@ public:
     int pushAudioBuffer(void* data, int sourceOffset, int size, int64_t timeUs);
 
     static const char* stateName(int state);
+    // The longest a stop keeps the game waiting (the encoders' ends, then
+    // the file's moov); a recording not finished by then is completed in
+    // the background.
+    static const int64_t kStopLimitUs = 1400000;
 
     // Priming samples an AAC-LC encoder puts before the sound (measured on
     // the platform encoders: one frame).
@@ -79,6 +83,12 @@ private:
                                         int iFrameInterval) REQUIRES(mLock);
     // The first listed component of a search that the device accepts.
     bool searchAVCComponent() REQUIRES(mLock);
+    sp<android::MediaSource> createVideoEncoder_l(const sp<android::MetaData>& videoMeta,
+                                                  const sp<EncodeSource>& source) REQUIRES(mLock);
+    // A stream's encoder, its source and its format are set and cleared
+    // together.
+    void clearVideo_l() REQUIRES(mLock) EXCLUDES(mSourceLock);
+    void clearAudio_l() REQUIRES(mLock) EXCLUDES(mSourceLock);
     int startNew_l(const char* path) REQUIRES(mLock);
     int pushBuffer(bool video, void* data, int extra, int size, int64_t timeUs)
         EXCLUDES(mSourceLock);

@@ -22,6 +22,7 @@ EncodeSource::EncodeSource(const char* name, const sp<MetaData>& format)
       mStalled(false),
       mRefusalLogged(false),
       mDropLogged(false),
+      mDroppedForSlot(0),
       mPendingSinceNs(0) {}
 
 EncodeSource::~EncodeSource() {
@@ -89,6 +90,7 @@ status_t EncodeSource::pushBuffer(void* data, int32_t extra, int32_t size, int64
                       (int)(kMaxSlotWaitNs / 1000000));
                 mDropLogged = true;
             }
+            ++mDroppedForSlot;
             return -1;
         }
         const int64_t stallAt = mPendingSinceNs + kStallNs + 1000000;
@@ -178,6 +180,10 @@ bool EncodeSource::stalled() {
 
 void EncodeSource::signalEOS() {
     Mutex::Autolock autoLock(mLock);
+    if (!mEOS && mDroppedForSlot > 0) {
+        ALOGW("[%s] %u buffers were dropped: the encoder had not taken the one before.", mName,
+              mDroppedForSlot);
+    }
     mEOS = true;
     mDataCond.signal();
     mSlotCond.broadcast();

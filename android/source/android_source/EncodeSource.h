@@ -51,9 +51,10 @@ protected:
     ~EncodeSource() override;
 
 private:
-    // Longest wait for the slot: far above a frame's encoding time, short
-    // enough not to freeze a game.
-    static const int64_t kMaxSlotWaitNs = 200000000LL;
+    // Longest wait for the slot: above a frame's encoding time on a device,
+    // and with the conversion and a wake-up within 50 ms, so that a game's
+    // frame is never held up noticeably.
+    static const int64_t kMaxSlotWaitNs = 40000000LL;
     // A buffer untaken for this long: the encoder has stalled.
     static const int64_t kStallNs = 1000000000LL;
 
@@ -81,6 +82,8 @@ private:
     bool mStalled GUARDED_BY(mLock);
     bool mRefusalLogged GUARDED_BY(mLock);
     bool mDropLogged GUARDED_BY(mLock);
+    // Buffers dropped because the slot stayed full (logged at the end).
+    uint32_t mDroppedForSlot GUARDED_BY(mLock);
     int64_t mPendingSinceNs GUARDED_BY(mLock);  // when the pending buffer came
 
     status_t refuse() REQUIRES(mLock);

@@ -20,7 +20,11 @@ public:
     // Called on the writer's threads, possibly under its lock: flags only.
     void notify(int msg, int ext1, int ext2) override;
 
+    // A new recording: what the writers of earlier ones still report (one
+    // completed in the background) is ignored from now on.
     void reset();
+    // The listener to give this recording's writer.
+    android::sp<android::IMediaRecorderClient> listenerForRecording();
     bool diskFailed() const { return mDiskFailed.load(); }
     // True when a video frame should be dropped; counts it.
     bool dropVideoFrame();
@@ -30,6 +34,7 @@ private:
     std::atomic<bool> mDiskFailed{false};
     std::atomic<bool> mBacklogged{false};
     std::atomic<uint32_t> mDropped{0};
+    std::atomic<uint32_t> mRecording{0};
 };
 
 }  // namespace qor

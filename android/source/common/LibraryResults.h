@@ -1,16 +1,21 @@
 /*
- * What the encoder library's push functions answer, between it and the
- * front end: 0 taken, negative refused, and kPushDropped for a frame the
- * recorder let go on purpose (the disk is behind). A dropped frame was never
- * handed to an encoder, so the front end reuses its buffer; the game sees 0.
+ * Results of the encoder library's C interface that only the front end
+ * sees, besides 0 (done) and the negative refusals and failures.
  */
-#ifndef QOR_COMMON_PUSH_RESULT_H_
-#define QOR_COMMON_PUSH_RESULT_H_
+#ifndef QOR_COMMON_LIBRARY_RESULTS_H_
+#define QOR_COMMON_LIBRARY_RESULTS_H_
 
 namespace qor {
 
+// A push: the frame was let go on purpose (the disk is behind). It was never
+// handed to an encoder, so the front end reuses its buffer; the game sees 0.
 const int kPushDropped = 1;
+
+// A stop: the recording did not end in time and its file is completed in
+// the background, where its encoders may still read the buffers they were
+// handed (the front end keeps them, and the library loaded). The game sees -1.
+const int kStopInBackground = -110;  // -ETIMEDOUT
 
 }  // namespace qor
 
-#endif  // QOR_COMMON_PUSH_RESULT_H_
+#endif  // QOR_COMMON_LIBRARY_RESULTS_H_

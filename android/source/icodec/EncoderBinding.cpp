@@ -59,7 +59,7 @@ void EncoderLibrary::Closer::operator()(void* handle) const {
 }
 
 void EncoderLibrary::open(int sdkVersion, const char* packageName) {
-    if (mHandle) {
+    if (mHandle || mKept != nullptr) {
         ALOGI("open_symbol, has yet open.");
         return;
     }

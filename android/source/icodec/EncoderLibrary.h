@@ -36,6 +36,11 @@ public:
     // Does nothing when a build is open already; loaded() tells the outcome.
     void open(int sdkVersion, const char* packageName);
     bool loaded() const { return mLoaded; }
+    // Never unloads it (a recording still ends in the background on one of
+    // its threads).
+    void keepLoaded() {
+        if (mHandle) mKept = mHandle.release();
+    }
     // Valid once loaded().
     const EncoderApi& api() const { return mApi; }
 
@@ -46,6 +51,7 @@ private:
         void operator()(void* handle) const;
     };
     std::unique_ptr<void, Closer> mHandle;
+    void* mKept = nullptr;  // open for the life of the process
     EncoderApi mApi;
     bool mLoaded = false;
 };

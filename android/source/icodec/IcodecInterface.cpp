@@ -8,7 +8,7 @@
 #include <utils/Log.h>
 #include <utils/Timers.h>
 
-#include "common/PushResult.h"
+#include "common/LibraryResults.h"
 #include "icodec/ColorLayout.h"
 #include "icodec/DeviceCheck.h"
 
@@ -168,9 +168,11 @@ int IcodecInterface::pushVideoBuffer(const uint8_t* frame, int64_t capacity, int
         ALOGE("pushVideoBuffer, has no yet started.");
         return -1;
     }
-    const int64_t needed = (int64_t)mFrame.width * mFrame.height * 2;
     // A frame of another size would be read as this one (striped picture).
-    if (frame == nullptr || length != needed || capacity < needed) {
+    // A recording of sound alone has no frame size.
+    const bool hasVideo = !mFrameSlots.empty();
+    const int64_t needed = hasVideo ? (int64_t)mFrame.width * mFrame.height * 2 : 0;
+    if (frame == nullptr || (hasVideo && (length != needed || capacity < needed))) {
         ALOGE(
             "pushVideoBuffer, invalid frame (address %p capacity %lld length %d, a frame "
             "needs %lld bytes).",
@@ -257,8 +259,14 @@ int IcodecInterface::stop_l() {
     const int err = api().stop();
     ALOGI("stop success.");
     mPushes.waitUntilIdle();
-    mFrameSlots.release();
-    mAudioSlots.release();
+    if (err == kStopInBackground) {
+        mFrameSlots.retire();
+        mAudioSlots.retire();
+        mLibrary.keepLoaded();
+    } else {
+        mFrameSlots.release();
+        mAudioSlots.release();
+    }
     // A recording whose file could not be completed is not a success.
     return err == 0 ? 0 : -1;
 }

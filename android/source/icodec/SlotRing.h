@@ -14,6 +14,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <utility>
 #include <vector>
 
 namespace qor {
@@ -32,6 +33,14 @@ public:
         std::vector<uint8_t>().swap(mStorage);
         mSlotBytes = 0;
         mNext = 0;
+    }
+    // Like release, for slots an encoder may still read after a stop that
+    // went on in the background: they are kept for the life of the process.
+    void retire() {
+        static std::vector<std::vector<uint8_t>>* const kept =
+            new std::vector<std::vector<uint8_t>>();
+        kept->push_back(std::move(mStorage));
+        release();
     }
     bool empty() const { return mStorage.empty(); }
     size_t slotBytes() const { return mSlotBytes; }
