@@ -15,12 +15,6 @@ fi
 actual=$(awk 'NF >= 2 { sub(/@.*/, "", $NF); print $NF }' <<<"$symbols" | sort -u)
 wanted=$(sed -e 's/#.*//' -e 's/[[:space:]]//g' -e '/^$/d' "$expected" | sort -u)
 
-undocumented=$(comm -13 <(echo "$wanted") <(echo "$actual"))
-missing=$(comm -23 <(echo "$wanted") <(echo "$actual"))
-[ -n "$undocumented" ] && printf 'exported but not documented: %s\n' $undocumented
-[ -n "$missing" ] && printf 'documented but not exported: %s\n' $missing
-if [ -n "$undocumented$missing" ]; then
-  echo "FAILED: $(basename "$library") differs from $(basename "$expected")"
-  exit 1
-fi
-echo "PASS: $(basename "$library") exports the $(wc -l <<<"$actual") names of $(basename "$expected")"
+. "$(dirname "$0")/compare_lists.sh"
+compare_lists "$actual" "$wanted" "$library" "$expected" "exported but not documented" \
+  "documented but not exported" "exports the $(wc -l <<<"$actual") names of"

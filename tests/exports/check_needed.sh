@@ -17,12 +17,6 @@ fi
 actual=$(sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' <<<"$dynamic" | sort -u)
 wanted=$(sed -e 's/#.*//' -e "s/@LEVEL@/$level/g" "$list" | awk 'NF { print $1 }' | sort -u)
 
-unlisted=$(comm -13 <(echo "$wanted") <(echo "$actual"))
-missing=$(comm -23 <(echo "$wanted") <(echo "$actual"))
-[ -n "$unlisted" ] && printf 'needed but not listed: %s\n' $unlisted
-[ -n "$missing" ] && printf 'listed but not needed: %s\n' $missing
-if [ -n "$unlisted$missing" ]; then
-  echo "FAILED: $(basename "$library") needs other libraries than $(basename "$list") lists"
-  exit 1
-fi
-echo "PASS: $(basename "$library") needs the $(wc -w <<<"$actual") libraries of $(basename "$list")"
+. "$(dirname "$0")/compare_lists.sh"
+compare_lists "$actual" "$wanted" "$library" "$list" "needed but not listed" \
+  "listed but not needed" "needs the $(wc -w <<<"$actual") libraries of"
