@@ -719,6 +719,32 @@ TEST(WriterRecovery, ARecoveredMoovTellsWhatACleanStopTells) {
     }
 }
 
+// A chunk damaged in the middle of the file (a disk error, a power cut)
+// ends what is mended; the chunks after it stay in the file as they were.
+TEST(WriterRecovery, BytesPastADamagedChunkAreKept) {
+    for (CutKind kind : {kReserved, kAtEnd}) {
+        SCOPED_TRACE(kind == kReserved ? "moov in the reservation" : "moov at the end");
+        const CutRecording& c = cutRecording(kind);
+        qor::JournalContents j;
+        ASSERT_TRUE(qor::parseJournal(c.cutJournal.data(), c.cutJournal.size(), &j));
+        ASSERT_GE(j.chunks.size(), 4u);
+        const size_t damaged = 2;
+        Bytes media = c.cutMedia;
+        media[j.chunks[damaged].offset + j.chunks[damaged].bytes / 2] ^= 0x5a;
+        restoreCut(c, media, c.cutJournal);
+        ASSERT_EQ(RecoveryResult::kRecovered, qor::recoverRecording(c.cut.c_str()));
+        EXPECT_EQ("", decodeErrors(c.cut));
+        size_t before = 0;
+        for (size_t i = 0; i < damaged; ++i) before += j.chunks[i].samples.size();
+        EXPECT_EQ((int)before, packets(c.cut, "h264") + packets(c.cut, "aac"));
+        // Every byte after the mdat header is still there.
+        const Bytes mended = readFile(c.cut);
+        const size_t from = (size_t)j.file.mdatStart + 8;
+        ASSERT_GE(mended.size(), media.size());
+        EXPECT_TRUE(std::equal(media.begin() + from, media.end(), mended.begin() + from));
+    }
+}
+
 // Mending in a child whose files may not grow (a full disk): its result.
 int recoverWithoutRoom(const std::string& path) {
     const rlim_t size = (rlim_t)readFile(path).size();

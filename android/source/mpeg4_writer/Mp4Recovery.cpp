@@ -176,6 +176,8 @@ struct Scan {
     JournalHead head;
     std::vector<int64_t> chunkEnds;
     size_t journalChunks = 0;
+    // A chunk after the first damaged one is in the file: its bytes stay.
+    bool keepTail = false;
     bool layoutMatches = true;
     bool readError = false;
     std::unique_ptr<RecoveredMoov> moov;
@@ -204,7 +206,11 @@ public:
     bool onChunk(const JournalHead& head, const ChunkRecord& c) override {
         if (mScan->journalChunks >= mOptions.limit) return false;
         ++mScan->journalChunks;
-        if (mTorn) return true;  // counted only
+        if (mTorn) {
+            const uint64_t offset = (uint64_t)c.offset;
+            if (offset <= mSize && (uint64_t)c.bytes <= mSize - offset) mScan->keepTail = true;
+            return true;  // counted only
+        }
         ChunkState state = ChunkState::kWhole;
         if (mOptions.verify) {
             state = checkChunk(mFd, mSize, c, &mBuffer);
@@ -323,11 +329,19 @@ bool growTo(int fd, uint64_t size, int64_t end) {
 
 enum class Placed { kDone, kNoRoom, kFailed };
 
+// Where mdat ends: after the last whole chunk, or after everything when
+// the bytes past a damaged chunk stay (and mdat can hold them).
+int64_t mdatEnd(const Scan& scan, uint64_t size) {
+    const journal::FileInfo& f = scan.head.file;
+    const bool fits = !f.use32BitOffset || size - (uint64_t)f.mdatStart <= 0xFFFFFFFFull;
+    return scan.keepTail && fits ? (int64_t)size : scan.chunkEnds.back();
+}
+
 // The moov goes in and is synced; only then is mdat closed, synced, and
 // what lies after the new end cut off.
 Placed placeMoov(int fd, uint64_t size, const Scan& scan, int64_t moovSize, uint64_t now) {
     const journal::FileInfo& f = scan.head.file;
-    const int64_t dataEnd = scan.chunkEnds.back();
+    const int64_t dataEnd = mdatEnd(scan, size);
     const bool reserved = f.reservedMoovBytes > 0 && moovSize + 8 <= f.reservedMoovBytes;
     const int64_t at = reserved ? f.freeBoxStart : dataEnd;
     const int64_t end = reserved ? dataEnd : dataEnd + moovSize;
