@@ -841,14 +841,25 @@ TEST(WriterRecovery, AFailedMendingLosesNothing) {
 // cannot be created) a full disk still leaves what fit with a moov, built
 // from the tables in memory, with the same edit list as a clean stop.
 TEST(WriterDiskFull, WithoutAJournalWhatFitsIsKeptWithItsMoov) {
-    for (bool descriptor : {true, false}) {
-        SCOPED_TRACE(descriptor ? "a writer made from a descriptor" : "no journal can be made");
-        const std::string path = tempPath(descriptor ? "nojournal_fd.mp4" : "nojournal.mp4");
-        const StoppedRecording full = recordAndStop("nojournal_full.mp4", true, 260, 180);
+    struct Case {
+        const char* name;
+        bool descriptor;     // else a folder where the journal would go
+        size_t videoFrames;  // with 260 AAC frames
+    };
+    const Case cases[] = {
+        {"a writer made from a descriptor", true, 180},
+        {"no journal can be made", false, 180},
+        {"a writer made from a descriptor, sound only", true, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = tempPath("nojournal.mp4");
+        const StoppedRecording full =
+            recordAndStop("nojournal_full.mp4", true, 260, c.videoFrames);
         const rlim_t limit = (rlim_t)full.clean.size() / 2;
         clearPath(path);
         clearPath(journalOf(path));
-        if (!descriptor) {
+        if (!c.descriptor) {
             ASSERT_EQ(0, mkdir(journalOf(path).c_str(), 0700));
         }
         pid_t pid = fork();
@@ -859,7 +870,7 @@ TEST(WriterDiskFull, WithoutAJournalWhatFitsIsKeptWithItsMoov) {
             lim.rlim_cur = limit;
             setrlimit(RLIMIT_FSIZE, &lim);
             sp<qor::MPEG4Writer> w;
-            if (descriptor) {
+            if (c.descriptor) {
                 int fd = open(path.c_str(), O_CREAT | O_TRUNC | O_RDWR, 0600);
                 w = new qor::MPEG4Writer(fd);
                 close(fd);
@@ -870,7 +881,9 @@ TEST(WriterDiskFull, WithoutAJournalWhatFitsIsKeptWithItsMoov) {
             sound->setInt32(android::kKeyEncoderDelay, kPriming);
             w->setInterleaveDuration(400000);
             w->addSource(new ReplaySource(sound, audioUnits(260)));
-            w->addSource(new ReplaySource(videoFormat(), videoUnits(180)));
+            if (c.videoFrames > 0) {
+                w->addSource(new ReplaySource(videoFormat(), videoUnits(c.videoFrames)));
+            }
             if (w->start(nullptr) != 0 || !waitForEOS(w.get())) _exit(2);
             _exit(w->stop() == android::ERROR_IO ? 0 : 1);
         }
@@ -881,15 +894,21 @@ TEST(WriterDiskFull, WithoutAJournalWhatFitsIsKeptWithItsMoov) {
         EXPECT_EQ("", decodeErrors(path));
         const int kept = packets(path, "h264") + packets(path, "aac");
         EXPECT_GT(kept, 0);
-        EXPECT_LT(kept, 260 + 180);
+        EXPECT_LT(kept, 260 + (int)c.videoFrames);
         const Mp4File f = parseMp4(path);
         ASSERT_TRUE(f.ok) << f.error;
+        // The sources are not paced: with two tracks, the picture may fill
+        // the disk before any sound reached it.
         const TrackTables* sound = f.track("soun");
-        ASSERT_NE(nullptr, sound);
-        EXPECT_EQ(1u, sound->editCount);
-        EXPECT_EQ(kPriming, sound->editMediaTime);
-        EXPECT_EQ(sound->editDuration, sound->tkhdDuration);
-        if (!descriptor) {
+        if (c.videoFrames == 0) {
+            ASSERT_NE(nullptr, sound);
+        }
+        if (sound != nullptr) {
+            EXPECT_EQ(1u, sound->editCount);
+            EXPECT_EQ(kPriming, sound->editMediaTime);
+            EXPECT_EQ(sound->editDuration, sound->tkhdDuration);
+        }
+        if (!c.descriptor) {
             EXPECT_EQ('d', entryAt(journalOf(path)).kind);
             clearPath(journalOf(path));
         }
