@@ -91,6 +91,11 @@ bool EncoderWatch::abandoned() const {
     return mReader->abandoned;
 }
 
+bool EncoderWatch::readPending() const {
+    std::lock_guard<std::mutex> hold(mReader->lock);
+    return mReader->asked;
+}
+
 status_t EncoderWatch::readThroughThread(MediaBuffer** buffer) {
     std::unique_lock<std::mutex> hold(mReader->lock);
     if (!mReader->started) {

@@ -36,6 +36,9 @@ public:
     // every read after, fail with TIMED_OUT.
     void abandon();
     bool abandoned() const;
+    // Whether the writer waits in a read for this encoder (rather than,
+    // say, for the disk).
+    bool readPending() const;
 
     // The encoder watched (tests look at their doubles through it).
     const sp<android::MediaSource>& encoder() const { return mEncoder; }

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -30,7 +31,11 @@ bool abandonEncoder(const sp<android::MediaSource>& encoder) {
     return true;
 }
 
-android::status_t runJob(const FinishJob& job) {
+bool abandonWaitingEncoder(const sp<android::MediaSource>& encoder) {
+    return encoder != nullptr && watchOf(encoder)->readPending() && abandonEncoder(encoder);
+}
+
+android::status_t runJob(const FinishJob& job, std::atomic<bool>* writing) {
     const char* model = job.model.string();
     bool abandoned = false;
     if (job.videoSource != nullptr) job.videoSource->signalEOS();
@@ -52,10 +57,13 @@ android::status_t runJob(const FinishJob& job) {
         ++polls;
     }
     if (polls == kMaxPolls) {
+        // Only a track that waits for its encoder is let go; one that waits
+        // for the disk is the disk's (see finishRecording).
         ALOGE("[%s] stop: a track did not end in time.", model);
-        abandoned |= abandonEncoder(job.videoEncoder);
-        abandoned |= abandonEncoder(job.audioEncoder);
+        abandoned |= abandonWaitingEncoder(job.videoEncoder);
+        abandoned |= abandonWaitingEncoder(job.audioEncoder);
     }
+    writing->store(true);
     android::status_t err = job.writer->stop();
     if (job.droppedVideoFrames > 0) {
         ALOGW("[%s] %u video frames were dropped while the disk was behind.", model,
@@ -66,6 +74,7 @@ android::status_t runJob(const FinishJob& job) {
 }
 
 struct Outcome {
+    std::atomic<bool> writing{false};  // the encoders are done with
     std::mutex lock;
     std::condition_variable ended;
     bool done = false;
@@ -79,7 +88,7 @@ android::status_t finishRecording(FinishJob job, int64_t limitUs) {
     const android::String8 model = job.model;
     try {
         std::thread([job, outcome] {
-            const android::status_t result = runJob(job);
+            const android::status_t result = runJob(job, &outcome->writing);
             std::lock_guard<std::mutex> hold(outcome->lock);
             outcome->result = result;
             outcome->done = true;
@@ -87,11 +96,15 @@ android::status_t finishRecording(FinishJob job, int64_t limitUs) {
         }).detach();
     } catch (const std::system_error&) {
         ALOGW("[%s] stop: no thread to finish on; finishing here.", model.string());
-        return runJob(job);
+        return runJob(job, &outcome->writing);
     }
     std::unique_lock<std::mutex> hold(outcome->lock);
-    if (outcome->ended.wait_for(hold, std::chrono::microseconds(limitUs),
-                                [&] { return outcome->done; })) {
+    auto done = [&] { return outcome->done; };
+    // What is left after the encoders is the disk's: a slow one is waited
+    // for a while longer, as the file's completeness is the stop's result.
+    if (outcome->ended.wait_for(hold, std::chrono::microseconds(limitUs), done) ||
+        (outcome->writing.load() &&
+         outcome->ended.wait_for(hold, std::chrono::microseconds(kDiskLimitUs), done))) {
         return outcome->result;
     }
     ALOGE("[%s] stop: the recording did not end in time; its file is completed in the background.",

@@ -30,7 +30,11 @@ struct FinishJob {
 // after the stop; one that takes longer is abandoned.
 const int kTrackEndLimitUs = 1000000;
 
-// Runs the job; returns its result if it ends within limitUs, else
+// How much longer a stop waits for a slow disk once the encoders are done.
+const int64_t kDiskLimitUs = 5000000;
+
+// Runs the job; returns its result if it ends within limitUs (plus
+// kDiskLimitUs when only the disk is left), else
 // kStopInBackground (the job goes on and completes the file when it can).
 // The result is kStopInBackground too when an encoder was abandoned (it may
 // still read the buffers it was handed).
