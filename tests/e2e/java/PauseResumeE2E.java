@@ -70,6 +70,7 @@ public final class PauseResumeE2E {
         final int width, height, fps, rate, channels, cycles, recordTicks, pauseTicks;
         final boolean refusals;
         final List<Integer> accepted = new ArrayList<>();
+        int refused;  // dropped: the encoder had not taken the frame before
         final List<Integer> flashes = new ArrayList<>();
         final List<Long> clickSamples = new ArrayList<>();
         // How late the game pushed (ms behind its schedule): the first sound,
@@ -149,9 +150,13 @@ public final class PauseResumeE2E {
             if (paused) {
                 expect(-1, r, "push while paused, tick " + tick);
                 check(took < 0.5, "a refused push returns at once: " + took + " s");
+            } else if (tick > 0 && r != 0) {
+                // A busy machine may keep the encoder from the previous frame
+                // past the push's wait: that frame is dropped (-1).
+                expect(-1, r, "push, tick " + tick);
+                refused++;
             } else if (tick > 0) {  // the first frame only primes the front end
-                expect(0, r, "push, tick " + tick);
-                if (r == 0) accepted.add(tick);
+                accepted.add(tick);
                 if (flash) {
                     flashes.add(tick);
                     flashLateMs.add(lateMs);
@@ -200,7 +205,8 @@ public final class PauseResumeE2E {
         String v = RecordingE2E.streamOf(m, "video"), a = RecordingE2E.streamOf(m, "audio");
         check(v != null && a != null, "both tracks");
         if (v == null || a == null) return;
-        double recorded = (double) g.accepted.size() / g.fps;
+        check(g.refused <= Math.max(2, g.accepted.size() / 10), "frames refused: " + g.refused);
+        double recorded = (double) (g.accepted.size() + g.refused) / g.fps;
         double videoS = Double.parseDouble(m.get(v + "duration"));
         double audioS = Double.parseDouble(m.get(a + "duration"));
         System.out.printf("%s: video %.3f s, audio %.3f s, %.3f s recorded, %.3f s paused%n", path, videoS,

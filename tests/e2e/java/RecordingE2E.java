@@ -119,6 +119,7 @@ public final class RecordingE2E {
     static final class Result {
         String path;
         List<Integer> acceptedFrames = new ArrayList<>();
+        int refusedFrames;  // dropped because the encoder had not taken the one before
         long pcmBytes;
         long maxLateNs;  // how far the PCM pushes fell behind their time
     }
@@ -195,8 +196,11 @@ public final class RecordingE2E {
                 if (paused) {
                     expect(-1, r, "push while paused");
                 } else if (n > 0) {
-                    expect(0, r, "pushVideo " + n);
+                    // A busy machine may keep the encoder from the previous
+                    // frame past the push's wait: that frame is dropped (-1).
+                    check(r == 0 || r == -1, "pushVideo " + n + " returned " + r);
                     if (r == 0) result.acceptedFrames.add(n);
+                    else result.refusedFrames++;
                 }
             }
             if (s.audio) {
@@ -260,6 +264,9 @@ public final class RecordingE2E {
     }
 
     static void verify(Result r, Spec s) throws Exception {
+        // A few drops on a busy machine; an encoder that cannot keep up at all
+        // is a fault.
+        check(r.refusedFrames <= Math.max(2, s.frames / 10), "frames refused: " + r.refusedFrames);
         Map<String, String> m = probe(r.path);
         String v = streamOf(m, "video"), a = streamOf(m, "audio");
         check((v != null) == s.video, "video track present: " + (v != null));
