@@ -243,6 +243,9 @@ struct RetryCase {
     Fails fails;               // the stream whose encoder the retry cannot create
 };
 
+// Test names show the case, not its bytes.
+void PrintTo(const RetryCase& c, std::ostream* os) { *os << c.name; }
+
 class FaultRetry : public FaultRecording, public ::testing::WithParamInterface<RetryCase> {};
 
 // A start refused for its path set both encoders up; the retry cannot

@@ -78,12 +78,18 @@ void AndroidCodec::readPlatformFlags() {
 
 bool AndroidCodec::searchAVCComponent() {
     OMXClient client;
-    CHECK_EQ(client.connect(), (android::status_t)android::OK);
+    if (client.connect() != android::OK) {
+        ALOGE("[%s] the media service cannot be reached: no AVC encoder.", mModel.string());
+        return false;
+    }
     std::vector<android::CodecCapabilities> caps;
-    CHECK_EQ(
-        android::QueryCodecs(client.interface(), android::MEDIA_MIMETYPE_VIDEO_AVC, false, &caps),
-        (android::status_t)android::OK);
+    const android::status_t err =
+        android::QueryCodecs(client.interface(), android::MEDIA_MIMETYPE_VIDEO_AVC, false, &caps);
     client.disconnect();
+    if (err != android::OK) {
+        ALOGE("[%s] the AVC encoders cannot be listed: %d", mModel.string(), err);
+        return false;
+    }
 
     // The first acceptable component wins, with its best-ranked format.
     for (const android::CodecCapabilities& cap : caps) {
@@ -143,6 +149,22 @@ sp<MetaData> AndroidCodec::geAVCMetaData(int width, int height, int bitRate, int
     return meta;
 }
 
+// A set-up replaces the stream's encoder and source together: one that
+// fails leaves neither, so no encoder is left reading a source that no push
+// reaches any more.
+void AndroidCodec::clearVideo_l() {
+    mVideoEncoder.clear();
+    mVideoMeta.clear();
+    setSource(true, nullptr);
+}
+
+void AndroidCodec::clearAudio_l() {
+    mAudioEncoder.clear();
+    mTimedAudio.clear();
+    mAudioMeta.clear();
+    setSource(false, nullptr);
+}
+
 int AndroidCodec::setVideoMeta(int width, int height, int bitRate, int frameRate,
                                int iFrameInterval) {
     Mutex::Autolock autoLock(mLock);
@@ -158,8 +180,9 @@ int AndroidCodec::setVideoMeta(int width, int height, int bitRate, int frameRate
             mModel.string(), width, height, bitRate, frameRate, iFrameInterval);
         return -1;
     }
-    mVideoMeta = geAVCMetaData(width, height, bitRate, frameRate, iFrameInterval);
-    if (mVideoMeta == nullptr) {
+    clearVideo_l();
+    sp<MetaData> videoMeta = geAVCMetaData(width, height, bitRate, frameRate, iFrameInterval);
+    if (videoMeta == nullptr) {
         ALOGE("get avc metadata fail.");
         return -1;
     }
@@ -172,31 +195,32 @@ int AndroidCodec::setVideoMeta(int width, int height, int bitRate, int frameRate
     sourceFormat->setCString(android::kKeyMIMEType, android::MEDIA_MIMETYPE_VIDEO_RAW);
     ALOGI("[%s] EncodeSource [%d color].", "video", mColorFormat);
     sp<EncodeSource> source = new EncodeSource("video", sourceFormat);
-    setSource(true, source);
 
     ALOGI("[%s] using OMX node %s - color %u %s", mModel.string(), mEncoderName.string(),
           (unsigned)mColorFormat, colorFormatName((uint32_t)mColorFormat));
+    sp<android::MediaSource> encoder = createVideoEncoder_l(videoMeta, source);
+    if (encoder == nullptr) {
+        // Pushes of this stream are refused; the other stream records.
+        ALOGE("[%s] create video OMX fail!", mModel.string());
+        return -1;
+    }
+    mVideoMeta = videoMeta;
+    mVideoEncoder = new EncoderWatch(encoder, source);
+    setSource(true, source);
+    return 0;
+}
 
+// The chosen component first, then any the factory finds.
+sp<android::MediaSource> AndroidCodec::createVideoEncoder_l(const sp<MetaData>& videoMeta,
+                                                            const sp<EncodeSource>& source) {
     mVideoClient.connect();
     EncoderFactory factory =
         mIsQcom ? mFactories.ownEncoderFactory : mFactories.platformEncoderFactory;
-    sp<android::MediaSource> encoder;
-    if (factory != nullptr) {
-        encoder = factory(mVideoClient.interface(), mVideoMeta, true, source, mEncoderName.string(),
-                          0, nullptr);
-        if (encoder == nullptr) {
-            encoder =
-                factory(mVideoClient.interface(), mVideoMeta, true, source, nullptr, 1, nullptr);
-        }
-    }
-    if (encoder == nullptr) {
-        ALOGE("[%s] create video OMX fail!", mModel.string());
-        // Pushes of this stream are refused; the other stream records.
-        setSource(true, nullptr);
-        return -1;
-    }
-    mVideoEncoder = new EncoderWatch(encoder, source);
-    return 0;
+    if (factory == nullptr) return nullptr;
+    sp<android::MediaSource> encoder = factory(mVideoClient.interface(), videoMeta, true, source,
+                                               mEncoderName.string(), 0, nullptr);
+    if (encoder != nullptr) return encoder;
+    return factory(mVideoClient.interface(), videoMeta, true, source, nullptr, 1, nullptr);
 }
 
 int AndroidCodec::setAudioMeta(int sampleRate, int channels, int bitRate) {
@@ -211,12 +235,13 @@ int AndroidCodec::setAudioMeta(int sampleRate, int channels, int bitRate) {
               mModel.string(), sampleRate, channels, bitRate);
         return -1;
     }
-    mAudioMeta = new MetaData;
-    mAudioMeta->setCString(android::kKeyMIMEType, android::MEDIA_MIMETYPE_AUDIO_AAC);
-    mAudioMeta->setInt32(android::kKeySampleRate, sampleRate);
-    mAudioMeta->setInt32(android::kKeyChannelCount, channels);
-    mAudioMeta->setInt32(android::kKeyMaxInputSize, 8192);
-    mAudioMeta->setInt32(android::kKeyBitRate, bitRate);
+    clearAudio_l();
+    sp<MetaData> audioMeta = new MetaData;
+    audioMeta->setCString(android::kKeyMIMEType, android::MEDIA_MIMETYPE_AUDIO_AAC);
+    audioMeta->setInt32(android::kKeySampleRate, sampleRate);
+    audioMeta->setInt32(android::kKeyChannelCount, channels);
+    audioMeta->setInt32(android::kKeyMaxInputSize, 8192);
+    audioMeta->setInt32(android::kKeyBitRate, bitRate);
 
     sp<MetaData> sourceFormat = new MetaData;
     sourceFormat->setCString(android::kKeyMIMEType, android::MEDIA_MIMETYPE_AUDIO_RAW);
@@ -225,22 +250,22 @@ int AndroidCodec::setAudioMeta(int sampleRate, int channels, int bitRate) {
     sourceFormat->setInt32(android::kKeyMaxInputSize, 8192);
     ALOGI("[%s] EncodeSource.", "audio");
     sp<EncodeSource> source = new EncodeSource("audio", sourceFormat);
-    setSource(false, source);
-
-    mTimedAudio = new TimedAudioSource(source, sampleRate, channels, mOrigin);
+    sp<TimedAudioSource> timed = new TimedAudioSource(source, sampleRate, channels, mOrigin);
 
     mAudioClient.connect();
     sp<android::MediaSource> encoder;
     if (mFactories.platformEncoderFactory != nullptr) {
-        encoder = mFactories.platformEncoderFactory(mAudioClient.interface(), mAudioMeta, true,
-                                                    mTimedAudio, nullptr, 0, nullptr);
+        encoder = mFactories.platformEncoderFactory(mAudioClient.interface(), audioMeta, true,
+                                                    timed, nullptr, 0, nullptr);
     }
     if (encoder == nullptr) {
         ALOGE("[%s] create audio OMX fail!", mModel.string());
-        setSource(false, nullptr);
         return -1;
     }
+    mAudioMeta = audioMeta;
+    mTimedAudio = timed;
     mAudioEncoder = new EncoderWatch(encoder, source);
+    setSource(false, source);
     // The encoder's priming comes first in its output; the file skips it.
     sp<MetaData> encoded = mAudioEncoder->getFormat();
     if (encoded != nullptr) encoded->setInt32(android::kKeyEncoderDelay, kAacEncoderDelayFrames);
