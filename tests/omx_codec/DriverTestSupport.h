@@ -149,6 +149,27 @@ public:
         std::lock_guard<std::mutex> guard(mMutex);
         mRefuse = {cmd, param, err, true};
     }
+    // The next getParameter of `index` is refused with `err`, unsent.
+    void refuseGetParameter(OMX_INDEXTYPE index, status_t err) {
+        std::lock_guard<std::mutex> guard(mMutex);
+        mRefuseGetParam = {(OMX_COMMANDTYPE)0, (OMX_U32)index, err, true};
+    }
+    // From now on the output port's definition says it carries raw video.
+    void reportRawOutput() {
+        std::lock_guard<std::mutex> guard(mMutex);
+        mRawOutput = true;
+    }
+    // The next freeBuffer on `port` is refused with `err`, unsent.
+    void refuseFreeBuffer(OMX_U32 port, status_t err) {
+        std::lock_guard<std::mutex> guard(mMutex);
+        mRefuseFree = {OMX_CommandMax, port, err, true};
+    }
+    // As soon as the next node exists, the service sends `msg` for it from a
+    // thread of its own, while the driver is still being made.
+    void sendOnAllocation(const android::omx_message& msg) {
+        std::lock_guard<std::mutex> guard(mMutex);
+        mOnAllocation = {OMX_EventMax, 0, 0, msg, true};
+    }
     // The component's next event `event` with `data1` and `data2` reaches
     // the driver no sooner than the driver's next input buffer, as from a
     // slow service.
@@ -203,7 +224,20 @@ public:
     status_t allocateNode(const char* name, const sp<android::IOMXObserver>& observer,
                           node_id* node) override {
         mObserver = observer;
-        return mReal->allocateNode(name, mRelay, node);
+        status_t err = mReal->allocateNode(name, mRelay, node);
+        std::lock_guard<std::mutex> guard(mMutex);
+        if (err == android::OK && mOnAllocation.armed) {
+            mOnAllocation.armed = false;
+            const android::omx_message msg = mOnAllocation.replacement;
+            mThreads.emplace_back([observer, msg] {
+#if PLATFORM_LEVEL >= 23
+                observer->onMessages({msg});
+#else
+                observer->onMessage(msg);
+#endif
+            });
+        }
+        return err;
     }
     status_t freeNode(node_id node) override { return mReal->freeNode(node); }
     status_t sendCommand(node_id node, OMX_COMMANDTYPE cmd, OMX_S32 param) override {
@@ -233,7 +267,22 @@ public:
         return mReal->sendCommand(node, cmd, param);
     }
     status_t getParameter(node_id n, OMX_INDEXTYPE i, void* p, size_t s) override {
-        return mReal->getParameter(n, i, p, s);
+        {
+            std::lock_guard<std::mutex> guard(mMutex);
+            if (mRefuseGetParam.armed && mRefuseGetParam.param == (OMX_U32)i) {
+                mRefuseGetParam.armed = false;
+                return mRefuseGetParam.err;
+            }
+        }
+        status_t err = mReal->getParameter(n, i, p, s);
+        std::lock_guard<std::mutex> guard(mMutex);
+        if (err == android::OK && mRawOutput && i == OMX_IndexParamPortDefinition) {
+            auto* def = static_cast<OMX_PARAM_PORTDEFINITIONTYPE*>(p);
+            if (def->nPortIndex == 1 && def->eDomain == OMX_PortDomainVideo) {
+                def->format.video.eCompressionFormat = OMX_VIDEO_CodingUnused;
+            }
+        }
+        return err;
     }
     status_t setParameter(node_id n, OMX_INDEXTYPE i, const void* p, size_t s) override {
         {
@@ -298,6 +347,13 @@ public:
         return noteData(err, buffer, data != nullptr ? *data : nullptr);
     }
     status_t freeBuffer(node_id n, port_index_t port, buffer_id buffer) override {
+        {
+            std::lock_guard<std::mutex> guard(mMutex);
+            if (mRefuseFree.armed && mRefuseFree.param == port) {
+                mRefuseFree.armed = false;
+                return mRefuseFree.err;
+            }
+        }
         return mReal->freeBuffer(n, port, buffer);
     }
     status_t getExtensionIndex(node_id n, const char* name, OMX_INDEXTYPE* index) override {
@@ -455,6 +511,10 @@ private:
     EventReplacement mReplaceEvent{};
     Refusal mRefuse{};
     Refusal mRefuseParam{};
+    Refusal mRefuseFree{};
+    Refusal mRefuseGetParam{};
+    bool mRawOutput = false;
+    EventReplacement mOnAllocation{};  // `replacement` is the message sent
     EventReplacement mHold{};  // `replacement` is the held message
     bool mHeld = false;
     std::vector<std::thread> mThreads;

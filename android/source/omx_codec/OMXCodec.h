@@ -255,10 +255,14 @@ private:
     status_t shareInputBuffersWithSource() REQUIRES(mLock);
     status_t freeBuffer(OMX_U32 portIndex, size_t bufIndex) REQUIRES(mLock);
     status_t freeBuffersOnPort(OMX_U32 portIndex, bool onlyThoseWeOwn = false) REQUIRES(mLock);
+    bool readerHoldsOutput() REQUIRES(mLock);
+    // False when the component refused the command (the codec failed).
+    bool sendPortCommand(OMX_COMMANDTYPE cmd, OMX_U32 portIndex, PortStatus during) REQUIRES(mLock);
     bool flushPortAsync(OMX_U32 portIndex) REQUIRES(mLock);
     void disablePortAsync(OMX_U32 portIndex) REQUIRES(mLock);
     status_t enablePortAsync(OMX_U32 portIndex) REQUIRES(mLock);
     static size_t countBuffersWeOwn(const std::vector<BufferInfo>& buffers);
+    static const char* portName(OMX_U32 portIndex);
     bool weOwnAllBuffersOn(OMX_U32 portIndex) REQUIRES(mLock);
     BufferInfo* findInputBufferByDataPointer(void* ptr) REQUIRES(mLock);
     BufferInfo* findEmptyInputBuffer() REQUIRES(mLock);
@@ -389,16 +393,21 @@ private:
 class OMXCodecObserver : public android::BnOMXObserver {
 public:
     OMXCodecObserver() {}
-    void setCodec(const sp<OMXCodec>& target) { mTarget = target; }
+    // The service may already deliver on its threads while this is set.
+    void setCodec(const sp<OMXCodec>& target) EXCLUDES(mLock);
 
 #if PLATFORM_LEVEL >= 23
-    void onMessages(const std::list<android::omx_message>& messages) override;
+    void onMessages(const std::list<android::omx_message>& messages) override EXCLUDES(mLock);
 #else
-    void onMessage(const android::omx_message& msg) override;
+    void onMessage(const android::omx_message& msg) override EXCLUDES(mLock);
 #endif
 
 private:
-    android::wp<OMXCodec> mTarget;
+    sp<OMXCodec> target() EXCLUDES(mLock);
+
+    // Taken only to read or write mTarget, never with the codec's lock.
+    android::Mutex mLock;
+    android::wp<OMXCodec> mTarget GUARDED_BY(mLock);
 };
 
 }  // namespace qor

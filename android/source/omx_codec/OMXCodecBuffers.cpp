@@ -85,7 +85,12 @@ bool OMXCodec::componentAllocatesOn(OMX_U32 portIndex) {
 // component; output buffers get the MediaBuffer that read() hands out.
 status_t OMXCodec::allocateBuffer(OMX_U32 portIndex, const OMX_PARAM_PORTDEFINITIONTYPE& def) {
     sp<android::IMemory> mem = mDealer[portIndex]->allocate(def.nBufferSize);
-    CHECK(mem.get() != nullptr);
+    if (mem == nullptr) {
+        // The component asked for buffers no shared memory can hold.
+        ALOGE("[%s] no shared memory for a buffer of %lu bytes on %s port", mComponentName.c_str(),
+              (unsigned long)def.nBufferSize, portName(portIndex));
+        return android::NO_MEMORY;
+    }
 
     BufferInfo info;
     info.mSize = def.nBufferSize;
@@ -163,11 +168,25 @@ status_t OMXCodec::shareInputBuffersWithSource() {
     return OK;
 }
 
+const char* OMXCodec::portName(OMX_U32 portIndex) {
+    return portIndex == kPortIndexInput ? "input" : "output";
+}
+
+// A buffer the reader still holds is never freed: its memory goes with it.
 status_t OMXCodec::freeBuffer(OMX_U32 portIndex, size_t bufIndex) {
     std::vector<BufferInfo>* buffers = &mPortBuffers[portIndex];
     BufferInfo* info = &(*buffers)[bufIndex];
+    if (info->mStatus == OWNED_BY_CLIENT) {
+        ALOGE("[%s] output buffer %u is still held by the reader: not freed",
+              mComponentName.c_str(), (unsigned)(uintptr_t)info->mBuffer);
+        return android::INVALID_OPERATION;
+    }
     status_t err = mOMX->freeBuffer(mNode, portIndex, info->mBuffer);
-    if (err != OK) return err;
+    if (err != OK) {
+        ALOGE("[%s] the component refused to free %s buffer %u: %d", mComponentName.c_str(),
+              portName(portIndex), (unsigned)(uintptr_t)info->mBuffer, err);
+        return err;
+    }
     if (info->mOutputBuffer != nullptr) {
         CHECK_EQ(portIndex, (OMX_U32)kPortIndexOutput);
         CHECK_EQ(info->mOutputBuffer->refcount(), 0);
@@ -189,32 +208,42 @@ status_t OMXCodec::freeBuffersOnPort(OMX_U32 portIndex, bool onlyThoseWeOwn) {
     status_t stickyErr = OK;
     for (size_t i = buffers->size(); i > 0;) {
         --i;
-        BufferInfo* info = &(*buffers)[i];
-        if (onlyThoseWeOwn && info->mStatus == OWNED_BY_COMPONENT) continue;
-        CHECK(info->mStatus == OWNED_BY_US || info->mStatus == OWNED_BY_NATIVE_WINDOW);
+        const BufferStatus status = (*buffers)[i].mStatus;
+        if (onlyThoseWeOwn && status == OWNED_BY_COMPONENT) continue;
+        // Callers free all of a port only once the component gave it back.
+        CHECK(status != OWNED_BY_COMPONENT);
         status_t err = freeBuffer(portIndex, i);
         if (err != OK) stickyErr = err;
     }
-    CHECK(onlyThoseWeOwn || buffers->empty());
+    // A buffer that could not be freed keeps its entry; the caller fails.
     return stickyErr;
+}
+
+// A refused command leaves the port as it was on the component's side
+// (its buffers stay with it) and fails the codec.
+bool OMXCodec::sendPortCommand(OMX_COMMANDTYPE cmd, OMX_U32 portIndex, PortStatus during) {
+    const PortStatus before = mPortStatus[portIndex];
+    mPortStatus[portIndex] = during;
+    status_t err = mOMX->sendCommand(mNode, cmd, portIndex);
+    if (err == OK) return true;
+    ALOGE("[%s] the component refused to %s the %s port: %d", mComponentName.c_str(),
+          cmd == OMX_CommandFlush ? "flush" : "disable", portName(portIndex), err);
+    mPortStatus[portIndex] = before;
+    fail("a port command refused");
+    return false;
 }
 
 bool OMXCodec::flushPortAsync(OMX_U32 portIndex) {
     CHECK(mState == EXECUTING || mState == RECONFIGURING || mState == EXECUTING_TO_IDLE);
     CHECK_EQ((int)mPortStatus[portIndex], (int)ENABLED);
-    mPortStatus[portIndex] = SHUTTING_DOWN;
-    status_t err = mOMX->sendCommand(mNode, OMX_CommandFlush, portIndex);
-    CHECK_EQ(err, (status_t)OK);
-    return true;
+    return sendPortCommand(OMX_CommandFlush, portIndex, SHUTTING_DOWN);
 }
 
 void OMXCodec::disablePortAsync(OMX_U32 portIndex) {
     CHECK(mState == EXECUTING || mState == RECONFIGURING);
     CHECK_EQ((int)mPortStatus[portIndex], (int)ENABLED);
-    mPortStatus[portIndex] = DISABLING;
-    status_t err = mOMX->sendCommand(mNode, OMX_CommandPortDisable, portIndex);
-    CHECK_EQ(err, (status_t)OK);
-    freeBuffersOnPort(portIndex, true);
+    if (!sendPortCommand(OMX_CommandPortDisable, portIndex, DISABLING)) return;
+    if (freeBuffersOnPort(portIndex, true) != OK) fail("a buffer of a disabled port kept");
 }
 
 status_t OMXCodec::enablePortAsync(OMX_U32 portIndex) {
@@ -230,6 +259,13 @@ size_t OMXCodec::countBuffersWeOwn(const std::vector<BufferInfo>& buffers) {
         if (info.mStatus != OWNED_BY_COMPONENT) ++n;
     }
     return n;
+}
+
+bool OMXCodec::readerHoldsOutput() {
+    for (const BufferInfo& info : mPortBuffers[kPortIndexOutput]) {
+        if (info.mStatus == OWNED_BY_CLIENT) return true;
+    }
+    return false;
 }
 
 bool OMXCodec::weOwnAllBuffersOn(OMX_U32 portIndex) {

@@ -87,7 +87,7 @@ void OMXCodec::findMatchingCodecs(const char* mime, bool createEncoder,
         index = matchIndex + 1;
 #if PLATFORM_LEVEL >= 21
         sp<android::MediaCodecInfo> info = list->getCodecInfo(matchIndex);
-        CHECK(info != nullptr);
+        if (info == nullptr) continue;  // the platform's list changed under us
         const char* componentName = info->getCodecName();
 #else
         const char* componentName = list->getCodecName(matchIndex);
@@ -248,18 +248,28 @@ void OMXCodec::setComponentRole(const sp<IOMX>& omx, IOMX::node_id node, bool is
 
 void OMXCodec::setComponentRole() { setComponentRole(mOMX, mNode, mIsEncoder, mMIME.c_str()); }
 
+void OMXCodecObserver::setCodec(const sp<OMXCodec>& target) {
+    Mutex::Autolock autoLock(mLock);
+    mTarget = target;
+}
+
+sp<OMXCodec> OMXCodecObserver::target() {
+    Mutex::Autolock autoLock(mLock);
+    return mTarget.promote();
+}
+
 // The strong reference outlives the lock: if it is the last one, the codec
 // is destroyed only after its mutex was released.
 #if PLATFORM_LEVEL >= 23
 void OMXCodecObserver::onMessages(const std::list<android::omx_message>& messages) {
-    sp<OMXCodec> codec = mTarget.promote();
+    sp<OMXCodec> codec = target();
     if (codec == nullptr) return;
     Mutex::Autolock autoLock(codec->mLock);
     for (const android::omx_message& msg : messages) codec->on_message(msg);
 }
 #else
 void OMXCodecObserver::onMessage(const android::omx_message& msg) {
-    sp<OMXCodec> codec = mTarget.promote();
+    sp<OMXCodec> codec = target();
     if (codec == nullptr) return;
     Mutex::Autolock autoLock(codec->mLock);
     codec->on_message(msg);

@@ -47,21 +47,30 @@ void OMXCodec::drainInputBuffers() { mInputReady.signal(); }
 bool OMXCodec::submitCodecSpecificData(BufferInfo* info) {
     CHECK(!(mFlags & kUseSecureInputBuffers));
     const CodecSpecificData& specific = mCodecSpecificData[mCodecSpecificDataIndex];
-    size_t size = specific.size();
-    if (!strcasecmp(android::MEDIA_MIMETYPE_VIDEO_AVC, mMIME.c_str())) {
-        static const uint8_t kNALStartCode[4] = {0x00, 0x00, 0x00, 0x01};
-        CHECK(info->mSize >= specific.size() + 4);
-        size += 4;
-        memcpy(info->mData, kNALStartCode, 4);
-        memcpy((uint8_t*)info->mData + 4, specific.data(), specific.size());
-    } else {
-        CHECK(info->mSize >= specific.size());
-        memcpy(info->mData, specific.data(), specific.size());
+    const bool avc = !strcasecmp(android::MEDIA_MIMETYPE_VIDEO_AVC, mMIME.c_str());
+    const size_t size = specific.size() + (avc ? 4 : 0);
+    // The component chose its input buffer size.
+    if (info->mSize < size) {
+        ALOGE("[%s] a configuration block of %zu bytes does not fit an input buffer of %zu",
+              mComponentName.c_str(), size, info->mSize);
+        fail("an input buffer too small for the configuration");
+        return false;
     }
+    uint8_t* out = (uint8_t*)info->mData;
+    if (avc) {
+        static const uint8_t kNALStartCode[4] = {0x00, 0x00, 0x00, 0x01};
+        memcpy(out, kNALStartCode, 4);
+        out += 4;
+    }
+    memcpy(out, specific.data(), specific.size());
     mNoMoreOutputData = false;
     status_t err = emptyBuffer_l(info->mBuffer, 0, size,
                                  OMX_BUFFERFLAG_ENDOFFRAME | kBufferFlagCodecConfig, 0);
-    CHECK_EQ(err, (status_t)OK);
+    if (err != OK) {
+        ALOGE("[%s] emptyBuffer failed w/ error 0x%08x", mComponentName.c_str(), err);
+        fail("a configuration block refused");
+        return false;
+    }
     info->mStatus = OWNED_BY_COMPONENT;
     ++mCodecSpecificDataIndex;
     return true;
@@ -213,7 +222,7 @@ void OMXCodec::deliverFilledBuffer(BufferInfo* info, const android::omx_message&
     }
 
     if (mTargetTimeUs >= 0) {
-        CHECK(msg.u.extended_buffer_data.timestamp <= mTargetTimeUs);
+        // A component that skipped past the seek's target has reached it.
         if (msg.u.extended_buffer_data.timestamp < mTargetTimeUs) {
             fillOutputBuffer(info);
             return;

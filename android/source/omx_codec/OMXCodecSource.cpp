@@ -189,15 +189,17 @@ status_t OMXCodec::seek_l(int64_t seekTimeUs, ReadOptions::SeekMode seekMode) {
     mDecodingTimeList.clear();
     mLastOutputTimeUs = -1;
     ++mFeedGeneration;
-    CHECK_EQ((int)mState, (int)EXECUTING);
-    bool emulateInputFlushCompletion = !flushPortAsync(kPortIndexInput);
-    bool emulateOutputFlushCompletion = !flushPortAsync(kPortIndexOutput);
-    if (emulateInputFlushCompletion) onCmdComplete(OMX_CommandFlush, kPortIndexInput);
-    if (emulateOutputFlushCompletion) onCmdComplete(OMX_CommandFlush, kPortIndexOutput);
-    while (mSeekTimeUs >= 0) {
+    if (!flushPortAsync(kPortIndexInput) || !flushPortAsync(kPortIndexOutput)) {
+        mSeekTimeUs = -1;
+        return android::UNKNOWN_ERROR;
+    }
+    // A failure meanwhile means no feeder will take the seek.
+    while (mSeekTimeUs >= 0 && mState != ERROR) {
         if ((err = mBufferFilled.wait(mLock)) != OK) return err;
     }
-    return OK;
+    if (mState != ERROR) return OK;
+    mSeekTimeUs = -1;
+    return android::UNKNOWN_ERROR;
 }
 
 // The oldest filled buffer goes to the client, with a reference for it.

@@ -183,6 +183,12 @@ void OMXCodec::onIdleReached() {
         fail("Idle reached with buffers still out");
         return;
     }
+    if (readerHoldsOutput()) {
+        // Its memory must outlive the reader's use: the buffers stay, and
+        // freeing the node at destruction takes them back.
+        fail("Idle reached while the reader holds an output buffer");
+        return;
+    }
     status_t err = mOMX->sendCommand(mNode, OMX_CommandStateSet, OMX_StateLoaded);
     if (err != OK) {
         fail("the component refused to go to Loaded");
@@ -233,6 +239,12 @@ void OMXCodec::onPortDisabled(OMX_U32 portIndex) {
 void OMXCodec::reenableOutputPort(OMX_U32 portIndex) {
     sp<MetaData> oldOutputFormat = mOutputFormat;
     initOutputFormat(mSource->getFormat());
+    const char* mime = nullptr;
+    if (!mOutputFormat->findCString(android::kKeyMIMEType, &mime)) {
+        // The component no longer says what it produces.
+        fail("no output format after the reconfiguration");
+        return;
+    }
     if (!mOutputPortSettingsHaveChanged) {
         mOutputPortSettingsHaveChanged = formatHasNotablyChanged(oldOutputFormat, mOutputFormat);
     }
