@@ -9,7 +9,10 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <initializer_list>
+
 #include <media/IMediaRecorderClient.h>
+#include <media/stagefright/MediaDefs.h>
 #include <media/stagefright/MediaErrors.h>
 #include <media/stagefright/foundation/ADebug.h>
 #include <utils/Log.h>
@@ -27,6 +30,37 @@ const int64_t kMinStreamableFileSizeInBytes = 5 * 1024 * 1024;
 const int64_t kMax32BitFileSize = 0xFFFFFFFFLL;
 const int64_t kMinMoovBoxSize = 3 * 1024;
 const int64_t kMaxMoovBoxSize = 405000;
+
+bool isOneOf(const char* mime, std::initializer_list<const char*> types) {
+    for (const char* type : types) {
+        if (!strcasecmp(mime, type)) return true;
+    }
+    return false;
+}
+
+// What the track's sample entry would lack in its encoder's format (null
+// when nothing): a track that cannot be described is not taken.
+const char* missingForSampleEntry(const sp<MetaData>& meta, const char* mime, bool isAudio) {
+    int32_t value = 0;
+    int32_t timeScale = 90000;
+    if (isAudio) {
+        if (!isOneOf(mime, {android::MEDIA_MIMETYPE_AUDIO_AAC, android::MEDIA_MIMETYPE_AUDIO_AMR_NB,
+                            android::MEDIA_MIMETYPE_AUDIO_AMR_WB})) {
+            return "a known audio type";
+        }
+        if (!meta->findInt32(android::kKeyChannelCount, &value)) return "a channel count";
+        if (!meta->findInt32(android::kKeySampleRate, &timeScale)) return "a sample rate";
+    } else {
+        if (!isOneOf(mime, {android::MEDIA_MIMETYPE_VIDEO_AVC, android::MEDIA_MIMETYPE_VIDEO_MPEG4,
+                            android::MEDIA_MIMETYPE_VIDEO_H263})) {
+            return "a known video type";
+        }
+        if (!meta->findInt32(android::kKeyWidth, &value)) return "a width";
+        if (!meta->findInt32(android::kKeyHeight, &value)) return "a height";
+    }
+    meta->findInt32(android::kKeyTimeScale, &timeScale);
+    return timeScale > 0 ? nullptr : "a positive time scale";
+}
 }  // namespace
 
 MPEG4Writer::MPEG4Writer(const char* filename) {
@@ -157,6 +191,11 @@ status_t MPEG4Writer::addSource(const sp<android::MediaSource>& source) {
             ALOGE("%s track already exists", isAudio ? "Audio" : "Video");
             return android::ERROR_UNSUPPORTED;
         }
+    }
+    const char* missing = missingForSampleEntry(meta, mime, isAudio);
+    if (missing != nullptr) {
+        ALOGE("The %s track's format lacks %s: not added", mime, missing);
+        return android::ERROR_MALFORMED;
     }
     mTracks.push_back(std::make_unique<Track>(this, source, mTracks.size() + 1));
     return OK;

@@ -87,6 +87,8 @@ private:
         int64_t durationTicks = 0;  // since the previous sample
     };
     enum class Step { kNext, kStop };
+    // What an esds box adds to the configuration in its descriptor lengths.
+    static constexpr size_t kEsdsOverheadBytes = 23;
 
     MPEG4Writer* mOwner;
     sp<android::MetaData> mMeta;
@@ -125,7 +127,11 @@ private:
     bool mJournaled = false;
 
     std::vector<uint8_t> mCodecSpecificData;
+    // The configuration as the encoder handed it over (a repeat must match).
+    std::vector<uint8_t> mRawCodecConfig;
     bool mGotAllCodecSpecificData;
+    // Set by the track thread when the encoder's output ended the track.
+    status_t mOutputError = android::OK;
     bool mTrackProgress;
 
     int64_t mLastProgressTimeUs;
@@ -142,8 +148,13 @@ private:
     Step processBuffer(MediaBufferRef* buffer, SampleLoop* loop);
     bool settlePauseState(SampleLoop* loop);
     bool takeCodecConfig(MediaBufferRef* buffer);
+    bool takeRepeatedCodecConfig(MediaBufferRef* buffer);
     bool takeSample(MediaBufferRef* buffer, Sample* sample);
-    void copyAccessUnit(const uint8_t* data, size_t size, Sample* sample);
+    bool readSampleTimes(const sp<android::MetaData>& meta, Sample* sample);
+    bool copyAccessUnit(const uint8_t* data, size_t size, Sample* sample);
+    // Ends the track on the encoder's unusable output; returns false.
+    bool rejectOutput(const char* what);
+    Step nextStep() const { return mOutputError == android::OK ? Step::kNext : Step::kStop; }
     bool reachedLimit(uint32_t sampleSize);
     bool toTrackTime(Sample* sample, SampleLoop* loop);
     void startTrackTime(const Sample& sample, SampleLoop* loop);

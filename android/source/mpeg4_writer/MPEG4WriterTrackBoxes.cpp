@@ -230,11 +230,12 @@ void MPEG4Writer::Track::writeMp4aEsdsBox() const {
 // config descriptor. The descriptor lengths are single bytes.
 void MPEG4Writer::Track::writeEsdsHead(uint8_t esFlags, uint8_t objectType,
                                        uint8_t streamType) const {
+    // takeCodecConfig let only a configuration that fits through.
     CHECK(!mCodecSpecificData.empty());
-    CHECK_LT(mCodecSpecificData.size() + 23, 128u);
+    CHECK_LT(mCodecSpecificData.size() + kEsdsOverheadBytes, 128u);
     out()->writeInt32(0);    // version=0, flags=0
     out()->writeInt8(0x03);  // ES_DescrTag
-    out()->writeInt8(23 + mCodecSpecificData.size());
+    out()->writeInt8(kEsdsOverheadBytes + mCodecSpecificData.size());
     out()->writeInt16(0x0000);  // ES_ID
     out()->writeInt8(esFlags);
 

@@ -80,7 +80,19 @@ status_t MPEG4Writer::Track::readSamples(SampleLoop* loop) {
     while (!mDone && (err = mSource->read(buffer.receive())) == OK) {
         if (processBuffer(&buffer, loop) == Step::kStop) break;
     }
-    return err;
+    if (mOutputError == OK) return err;
+    // Nothing reads the encoder any more: stopped, it lets the game's pushes
+    // to its stream be refused at once instead of waiting for a reader.
+    mSource->stop();
+    return mOutputError;
+}
+
+// The encoder handed over something no sample entry or table can hold: the
+// track ends at the last good sample, the rest of the file goes on.
+bool MPEG4Writer::Track::rejectOutput(const char* what) {
+    ALOGE("The %s encoder's output is unusable (%s): the track ends here", typeName(), what);
+    mOutputError = android::ERROR_MALFORMED;
+    return false;
 }
 
 MPEG4Writer::Track::Step MPEG4Writer::Track::processBuffer(MediaBufferRef* buffer,
@@ -110,12 +122,10 @@ MPEG4Writer::Track::Step MPEG4Writer::Track::processBuffer(MediaBufferRef* buffe
     }
     ++loop->buffers;
     Sample sample;
-    if (!takeSample(buffer, &sample)) {
-        // Parameter sets alone: the avcC already holds them.
-        return Step::kNext;
-    }
+    // False for parameter sets alone (the avcC already holds them), too.
+    if (!takeSample(buffer, &sample)) return nextStep();
     if (reachedLimit(sample.size)) return Step::kStop;
-    if (!toTrackTime(&sample, loop)) return Step::kNext;
+    if (!toTrackTime(&sample, loop)) return nextStep();
     recordSample(sample, loop);
     return emitSample(&sample, loop);
 }
@@ -134,22 +144,38 @@ bool MPEG4Writer::Track::settlePauseState(SampleLoop* loop) {
 }
 
 bool MPEG4Writer::Track::takeCodecConfig(MediaBufferRef* buffer) {
-    CHECK(!mGotAllCodecSpecificData);
+    if (mGotAllCodecSpecificData) return takeRepeatedCodecConfig(buffer);
     const uint8_t* data = (const uint8_t*)(*buffer)->data() + (*buffer)->range_offset();
-    size_t size = (*buffer)->range_length();
-    if (mIsAvc) {
-        // A configuration the encoder got wrong ends this track as
-        // malformed instead of taking the whole process down.
-        if (makeAVCCodecSpecificData(data, size) != OK) {
-            mIsMalformedConfig = true;
-            buffer->reset();
-            return false;
-        }
-    } else if (mIsMpeg4OrAac) {
-        mCodecSpecificData.assign(data, data + size);
+    const size_t size = (*buffer)->range_length();
+    mRawCodecConfig.assign(data, data + size);
+    // A configuration the encoder got wrong ends this track as malformed
+    // instead of taking the whole process down. The esds descriptors have
+    // one-byte lengths.
+    const bool fits = mIsAvc ? makeAVCCodecSpecificData(data, size) == OK
+                             : !mIsMpeg4OrAac || size + kEsdsOverheadBytes < 128;
+    if (!fits) {
+        ALOGE("The %s encoder's configuration (%zu bytes) cannot be described", typeName(), size);
+        mIsMalformedConfig = true;
+        mOutputError = android::ERROR_MALFORMED;
+        buffer->reset();
+        return false;
     }
+    if (mIsMpeg4OrAac) mCodecSpecificData.assign(data, data + size);
     buffer->reset();
     mGotAllCodecSpecificData = true;
+    return true;
+}
+
+// Some encoders repeat their configuration; a different one would describe
+// samples that the track's one sample entry cannot.
+bool MPEG4Writer::Track::takeRepeatedCodecConfig(MediaBufferRef* buffer) {
+    const uint8_t* data = (const uint8_t*)(*buffer)->data() + (*buffer)->range_offset();
+    const size_t size = (*buffer)->range_length();
+    const bool same =
+        size == mRawCodecConfig.size() && memcmp(data, mRawCodecConfig.data(), size) == 0;
+    buffer->reset();
+    if (!same) return rejectOutput("a second, different configuration");
+    ALOGW("The %s encoder repeated its configuration: ignored", typeName());
     return true;
 }
 
@@ -160,38 +186,48 @@ bool MPEG4Writer::Track::takeCodecConfig(MediaBufferRef* buffer) {
 bool MPEG4Writer::Track::takeSample(MediaBufferRef* buffer, Sample* sample) {
     MediaBuffer* source = buffer->get();
     const uint8_t* data = (const uint8_t*)source->data() + source->range_offset();
-    if (mIsAvc) {
-        copyAccessUnit(data, source->range_length(), sample);
-    } else {
+    bool taken = readSampleTimes(source->meta_data(), sample);
+    if (taken && mIsAvc) {
+        taken = copyAccessUnit(data, source->range_length(), sample);
+    } else if (taken) {
         sample->copy.reset(mSamplePool.acquire(source->range_length()));
         memcpy(sample->copy->data(), data, source->range_length());
     }
-    {
-        sp<MetaData> meta_data = source->meta_data();
-        int32_t isSync = false;
-        meta_data->findInt32(kKeyIsSyncFrame, &isSync);
-        sample->isSync = isSync != 0;
-        CHECK(meta_data->findInt64(kKeyTime, &sample->timestampUs));
-        if (!mIsAudio) {
-            CHECK(meta_data->findInt64(kKeyDecodingTime, &sample->decodingTimeUs));
-        }
-        sample->hasDriftTime = meta_data->findInt64(kKeyDriftTime, &sample->driftTimeUs);
-    }
     buffer->reset();
+    if (!taken) return false;
     sample->size = (uint32_t)sample->copy->range_length();
     return sample->size > 0;
 }
 
+bool MPEG4Writer::Track::readSampleTimes(const sp<MetaData>& meta, Sample* sample) {
+    int32_t isSync = false;
+    meta->findInt32(kKeyIsSyncFrame, &isSync);
+    sample->isSync = isSync != 0;
+    if (!meta->findInt64(kKeyTime, &sample->timestampUs)) {
+        return rejectOutput("a sample without a time");
+    }
+    if (!mIsAudio && !meta->findInt64(kKeyDecodingTime, &sample->decodingTimeUs)) {
+        return rejectOutput("a sample without a decoding time");
+    }
+    sample->hasDriftTime = meta->findInt64(kKeyDriftTime, &sample->driftTimeUs);
+    return true;
+}
+
 // An Annex B access unit becomes one sample whose NAL units each carry
 // their own length: several slices, delimiters and SEI stay separate units.
-void MPEG4Writer::Track::copyAccessUnit(const uint8_t* data, size_t size, Sample* sample) {
+bool MPEG4Writer::Track::copyAccessUnit(const uint8_t* data, size_t size, Sample* sample) {
     const std::vector<std::pair<size_t, size_t>> units = splitAnnexB(data, size);
     const size_t prefixBytes = mOwner->useNalLengthFour() ? 4 : 2;
-    for (const auto& u : units) CHECK(prefixBytes == 4 || u.second < 65536u);
+    for (const auto& u : units) {
+        if (prefixBytes == 2 && u.second >= 65536u) {
+            return rejectOutput("a NAL unit too long for 2-byte lengths");
+        }
+    }
     const size_t bytes = lengthPrefixedSize(data, units, prefixBytes);
     sample->copy.reset(mSamplePool.acquire(bytes > 0 ? bytes : 1));
     writeLengthPrefixed(data, units, prefixBytes, (uint8_t*)sample->copy->data());
     sample->copy->set_range(0, bytes);
+    return true;
 }
 
 // Max file size or duration handling.
@@ -269,10 +305,12 @@ bool MPEG4Writer::Track::toDecodingOrder(Sample* sample, SampleLoop* loop) {
     sample->decodingTimeUs -= loop->previousPausedDurationUs;
     if (sample->decodingTimeUs < 0) return false;
     int64_t cttsOffsetTimeUs = sample->timestampUs + kMaxCttsOffsetTimeUs - sample->decodingTimeUs;
-    CHECK_GE(cttsOffsetTimeUs, 0ll);
+    if (cttsOffsetTimeUs < 0) return rejectOutput("a decoding time far after the presentation");
     sample->timestampUs = sample->decodingTimeUs;
     sample->compositionOffsetTicks = ticks(cttsOffsetTimeUs, mTimeScale);
-    CHECK_LE(sample->compositionOffsetTicks, 0x0FFFFFFFFLL);
+    if (sample->compositionOffsetTicks > 0xFFFFFFFFLL) {
+        return rejectOutput("a presentation time far after the decoding");
+    }
     return true;
 }
 
