@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -216,6 +217,34 @@ TEST_F(FacadeTest, PushesThatGiveUpNeverRewriteAFrameTheEncoderHolds) {
     EXPECT_GE(refused, 2);
     EXPECT_EQ(0, host::logCount("changed while the encoder held it"));
     EXPECT_EQ(1, host::logCount(" unstable 0", "spy") >= 1 ? 1 : 0);
+}
+
+// The disk falls behind while the encoder holds a frame: the frames the
+// recorder drops meanwhile (0 to the game) were never handed over, so their
+// slots are used again and no frame is written over the one it still reads.
+TEST_F(FacadeTest, FramesDroppedForASlowDiskNeverRewriteAFrameTheEncoderHolds) {
+    setenv("SPY_HOLD_US", "600000", 1);
+    setenv("SPY_DISK_BEHIND_AT", "1", 1);
+    ASSERT_EQ(0, qor::setVideoParameter(kWidth, kHeight, 30, 1000000, 1, 0));
+    ASSERT_EQ(0, qor::start("/tmp/facade.mp4"));
+    std::vector<int> results;
+    auto push = [&results](int i) {
+        std::vector<uint8_t> f = frame((uint16_t)(i * 2311 + 1));
+        results.push_back(qor::pushVideoBuffer(f.data(), f.size(), (int)f.size(), 0));
+    };
+    push(0);  // the first frame of a recording is dropped by the facade
+    push(1);  // taken by the encoder, which holds it
+    for (int waitedMs = 0; host::logCount("spy: the disk falls behind", "spy") == 0; ++waitedMs) {
+        ASSERT_LT(waitedMs, 5000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    for (int i = 2; i < 8; ++i) push(i);  // dropped: more than the ring's slots
+    EXPECT_EQ(0, qor::stop());
+    setenv("SPY_HOLD_US", "8000", 1);
+    unsetenv("SPY_DISK_BEHIND_AT");
+    EXPECT_EQ(std::vector<int>(8, 0), results);
+    EXPECT_EQ(0, host::logCount("changed while the encoder held it"));
+    EXPECT_EQ(1, host::logCount("spy video/avc reads 1 unstable 0", "spy"));
 }
 
 TEST_F(FacadeTest, StopRacingPushesNeitherCrashesNorHangs) {
