@@ -22,7 +22,7 @@ PACKAGES=(
   ffmpeg libavcodec-dev libavutil-dev libswresample-dev
   libomxil-bellagio-dev
   libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri libgles2 libgles1
-  clang clang-format universal-ctags
+  clang clang-format universal-ctags libclang-rt-14-dev
   gstreamer1.0-tools gstreamer1.0-libav gstreamer1.0-plugins-good chromium mono-mcs
 )
 # The 32-bit build: multilib compilers, the i386 JVM (the amd64 JDK compiles
