@@ -129,6 +129,14 @@ if [ "${1:-}" != "--quick" ]; then
     -DBUILD_TESTING=OFF -DLUMOKAST_BENCH=OFF -DLUMOKAST_JVM_TESTS=OFF \
     -- qor_products
 
+  # libFuzzer under clang with ASan and UBSan: the journal parser and the
+  # recovery of a file with its journal (tests/fuzz), from the committed seeds.
+  build "fuzz targets (clang, libFuzzer)" build-fuzz \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DLUMOKAST_FUZZ=ON \
+    -DLUMOKAST_BENCH=OFF -DLUMOKAST_JVM_TESTS=OFF "-DQOR_LEVELS=23" \
+    -- fuzz_journal fuzz_recovery
+  run_ctest "fuzzing: journal parser and recovery, 1 minute each" build-fuzz -L fuzz
+
   shape_check "shape: formatted as .clang-format says" --format
   shape_check "shape: no function longer than 80 lines" --length
 fi
