@@ -4,11 +4,12 @@
 namespace qor {
 
 // Whole units and the rest apart: no product overflows for any duration a
-// header can hold.
+// header can hold. Rounded up: a player that stops at the movie's duration
+// must not stop before the last sample ends.
 uint64_t rescaleTicks(uint64_t ticks, int32_t from, int32_t to) {
     if (from <= 0 || to <= 0) return 0;
     const uint64_t f = (uint64_t)from, t = (uint64_t)to;
-    return ticks / f * t + ((ticks % f) * t + f / 2) / f;
+    return ticks / f * t + ((ticks % f) * t + f - 1) / f;
 }
 
 TrackDurations trackDurations(const TrackTiming& timing) {
