@@ -136,6 +136,21 @@ TEST(WriterFailure, SourceReadErrorIsTheResultAndTheSamplesBeforeItStay) {
     }
 }
 
+// A recording that ends with nothing playable leaves nothing behind: no
+// unplayable file, and no journal that every later recovery would refuse.
+TEST(WriterFailure, NothingPlayableLeavesNoFileAndNoJournal) {
+    const std::string path = tempPath("nothing.mp4");
+    sp<qor::MPEG4Writer> writer = new qor::MPEG4Writer(path.c_str());
+    sp<ReplaySource> v = new ReplaySource(videoFormat(), {});
+    v->mReadError = android::ERROR_IO;
+    ASSERT_EQ(0, writer->addSource(v));
+    ASSERT_EQ(0, writer->start(nullptr));
+    ASSERT_TRUE(waitForEOS(writer.get()));
+    EXPECT_NE(android::OK, writer->stop());
+    EXPECT_NE(0, access(path.c_str(), F_OK));
+    EXPECT_NE(0, access((path + ".journal").c_str(), F_OK));
+}
+
 // A source whose start fails once `other` waits for its first read.
 class FailingStart : public ReplaySource {
 public:

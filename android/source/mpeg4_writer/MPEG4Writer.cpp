@@ -78,6 +78,7 @@ MPEG4Writer::MPEG4Writer(const char* filename) {
     mFile = std::make_unique<FileByteSink>(fd);
     mBoxWriter.setSink(mFile.get());
     mInitStatus = OK;
+    mOwnsFile = true;
 }
 
 MPEG4Writer::MPEG4Writer(int fd) {
@@ -445,7 +446,7 @@ status_t MPEG4Writer::reset() {
     // is finished with the playable tracks, and the failure is returned.
     if (playableTrackCount() == 0) {
         ALOGE("No moov written: no samples");
-        return finishFromJournal(err != OK ? err : android::ERROR_MALFORMED);
+        return discardUnplayable(err != OK ? err : android::ERROR_MALFORMED);
     }
 
     patchMdatSize();
@@ -459,6 +460,17 @@ status_t MPEG4Writer::reset() {
     release();
     mJournal.remove();
     if (err == OK && playableTrackCount() < mTracks.size()) err = android::ERROR_MALFORMED;
+    return err;
+}
+
+// Nothing in the file can be played: a file of our own goes, with its
+// journal, rather than stay behind unplayable (and every later recovery
+// refuse it). A file handed in is the caller's.
+status_t MPEG4Writer::discardUnplayable(status_t err) {
+    if (!mOwnsFile) return finishFromJournal(err);
+    release();
+    if (unlink(mPath.c_str()) != 0) ALOGW("Cannot remove %s: %s", mPath.c_str(), strerror(errno));
+    mJournal.remove();
     return err;
 }
 

@@ -170,6 +170,8 @@ private:
     // The recovery journal, used by the one thread that writes samples
     // (the writer thread, or the only track's thread), then by stop.
     std::string mPath;
+    // The file at mPath is this recording's own (opened by path, not handed in).
+    bool mOwnsFile = false;
     RecoveryJournal mJournal;
     // Set at the first failed write: nothing more goes to the disk.
     std::atomic<bool> mDiskFailed{false};
@@ -225,6 +227,8 @@ private:
     bool diskFailed() const { return mDiskFailed.load(); }
     // Mends the file from the journal after a disk failure, then closes it.
     status_t finishFromJournal(status_t err);
+    // Stop when no track is playable.
+    status_t discardUnplayable(status_t err);
 
     // Called by the track threads.
     bool exceedsFileSizeLimit();
