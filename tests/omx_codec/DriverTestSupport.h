@@ -31,6 +31,17 @@
 
 namespace qor_driver_test {
 
+// An event message as the component's service delivers it.
+inline android::omx_message event(OMX_EVENTTYPE type, OMX_U32 data1, OMX_U32 data2) {
+    android::omx_message msg;
+    memset(&msg, 0, sizeof(msg));
+    msg.type = android::omx_message::EVENT;
+    msg.u.event_data.event = type;
+    msg.u.event_data.data1 = data1;
+    msg.u.event_data.data2 = data2;
+    return msg;
+}
+
 using android::MediaBuffer;
 using android::MetaData;
 using android::sp;

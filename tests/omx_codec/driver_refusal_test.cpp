@@ -17,16 +17,6 @@ using namespace qor_driver_test;
 const OMX_U32 kInput = 0, kOutput = 1;
 const int kWidth = 176, kHeight = 144;
 
-android::omx_message event(OMX_EVENTTYPE type, OMX_U32 data1, OMX_U32 data2) {
-    android::omx_message msg;
-    memset(&msg, 0, sizeof(msg));
-    msg.type = android::omx_message::EVENT;
-    msg.u.event_data.event = type;
-    msg.u.event_data.data1 = data1;
-    msg.u.event_data.data2 = data2;
-    return msg;
-}
-
 class DriverRefusalTest : public DriverTest {
 protected:
     sp<OMXCodec> makeCodec(const sp<ProxyOMX>& proxy) {

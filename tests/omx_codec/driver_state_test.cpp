@@ -17,16 +17,6 @@ const OMX_U32 kOutput = 1;
 const OMX_U32 kOutputCropConfig = 0x0700000F;  // OMX_IndexConfigCommonOutputCrop
 const OMX_U32 kScaleConfig = 0x07000005;       // OMX_IndexConfigCommonScale
 
-android::omx_message event(OMX_EVENTTYPE type, OMX_U32 data1, OMX_U32 data2) {
-    android::omx_message msg;
-    memset(&msg, 0, sizeof(msg));
-    msg.type = android::omx_message::EVENT;
-    msg.u.event_data.event = type;
-    msg.u.event_data.data1 = data1;
-    msg.u.event_data.data2 = data2;
-    return msg;
-}
-
 android::omx_message error() { return event(OMX_EventError, (OMX_U32)OMX_ErrorHardware, 0); }
 android::omx_message stateReached(OMX_STATETYPE state) {
     return event(OMX_EventCmdComplete, OMX_CommandStateSet, state);
